@@ -1,0 +1,74 @@
+// Owns the event tap and handles every event it delivers: keeps the detector informed, prints
+// the key-state and shortcut lines, and runs the Fn suppression window.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "keywatch/shortcut_config.h"
+#include "keywatch/shortcut_detector.h"
+#include "platform/cf_ref.h"
+#include "platform/keyboard_events.h"
+
+class KeyboardMonitor {
+  public:
+    static constexpr uint32_t systemDefinedEventRawValue = 14;
+    static constexpr double fnSuppressionWindowSeconds = 0.55;
+    static constexpr CGEventMask eventMask = 0x5C00;
+
+    // Lines go to `output`, flushed one by one; messages and debug lines to `diagnostics`.
+    explicit KeyboardMonitor(std::vector<ShortcutConfig> shortcuts, FILE* output = stdout,
+                             FILE* diagnostics = stderr);
+    KeyboardMonitor(const KeyboardMonitor&) = delete;
+    KeyboardMonitor& operator=(const KeyboardMonitor&) = delete;
+
+    // One delivered event: the event to pass it on, null to swallow it.
+    CGEventRef handle(uint32_t type, CGEventRef event);
+
+    bool suppressesEvents() const { return canSuppressEvents; }
+
+  private:
+    CGEventRef handleKeyDown(CGEventRef event);
+    CGEventRef handleKeyUp(CGEventRef event);
+    CGEventRef handleFlagsChanged(CGEventRef event);
+    void handleTapDisabled();
+
+    void emitCurrentKeys();
+    void emitShortcutIfNeeded(const ShortcutConfig& shortcut);
+    void emitShortcutReleaseIfNeeded(const ShortcutConfig& shortcut);
+    void writeLine(std::string line);
+
+    std::vector<ShortcutConfig> matchingModifierShortcuts(uint16_t keyCode) const;
+    bool shouldSuppressFnKeyEvent(uint32_t type, CGEventRef event) const;
+    bool shouldSuppressSystemDefinedEvent(uint32_t type) const;
+    bool isFnWindowOpen() const;
+    void markFnSuppressionWindow();
+    void logDebug(const std::string& message) const;
+
+    std::vector<ShortcutConfig> shortcuts;
+    ShortcutDetector detector;
+    bool debugEnabled;
+    CFRef<CFMachPortRef> eventTap;
+    CFRef<CFRunLoopSourceRef> runLoopSource;
+    std::set<std::string> activeShortcutIds;
+    double suppressSystemDefinedUntil = 0;
+    bool canSuppressEvents = true;
+    FILE* output;
+    FILE* diagnostics;
+};
+
+// The event's key code, or nothing for a value the platform should never deliver.
+std::optional<uint16_t> keyCodeOf(CGEventRef event);
+
+// Only the five modifier bits keywatch compares.
+CGEventFlags normalizedFlags(CGEventFlags flags);
+
+// "fn+cmd+shift+option+ctrl" for the bits present, "none" for none.
+std::string describeFlags(CGEventFlags flags);
+
+// The "keys:" array: compact JSON with "/" written as "\/".
+std::optional<std::string> keysJson(const std::vector<uint16_t>& keyCodes);

@@ -1,0 +1,270 @@
+#include "keywatch/keyboard_monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/standin/standin.h"
+
+namespace {
+
+constexpr CGEventFlags command = 0x100000;
+constexpr CGEventFlags shift = 0x20000;
+constexpr CGEventFlags fn = 0x800000;
+constexpr uint32_t systemDefined = 14;
+
+const std::string rightCmdHeld =
+    R"(keys:[{"keyCode":54,"keyName":"RightCmd","enKeyName":"RightCmd"}])";
+
+// A file whose contents can be read back as text after every flush.
+class Capture {
+  public:
+    Capture() : file(open_memstream(&buffer, &size)) {}
+    ~Capture() {
+        std::fclose(file);
+        std::free(buffer);
+    }
+    // Everything written since the last take.
+    std::string take() {
+        std::fflush(file);
+        std::string all(buffer, size);
+        std::string fresh = all.substr(consumed);
+        consumed = all.size();
+        return fresh;
+    }
+    FILE* file;
+
+  private:
+    char* buffer = nullptr;
+    size_t size = 0;
+    size_t consumed = 0;
+};
+
+class KeyboardMonitorTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        standin::loadScenario(R"({"clock": 5000.0})");
+        unsetenv("HOTKEY_MONITOR_DEBUG");
+    }
+
+    KeyboardMonitor& monitor(std::vector<ShortcutConfig> shortcuts = defaultShortcuts()) {
+        built.emplace(std::move(shortcuts), out.file, err.file);
+        return *built;
+    }
+
+    // Hands one event to the monitor; true when it was passed on.
+    bool send(uint32_t type, int64_t keyCode, CGEventFlags flags = 0) {
+        CFRef<CGEventRef> event(
+            standin::createEvent(static_cast<CGEventType>(type), keyCode, flags));
+        CGEventRef returned = built->handle(type, event.get());
+        EXPECT_TRUE(returned == nullptr || returned == event.get());
+        return returned != nullptr;
+    }
+
+    Capture out;
+    Capture err;
+    std::optional<KeyboardMonitor> built;
+};
+
+ShortcutConfig fnShortcut(std::string id = "dictate") {
+    return {std::move(id), 0, {"fn"}, std::nullopt, "flagsChanged"};
+}
+
+ShortcutConfig keyDownShortcut(std::string id, uint16_t keyCode,
+                               std::vector<std::string> modifiers) {
+    return {std::move(id), keyCode, std::move(modifiers), std::nullopt, "keyDown"};
+}
+
+TEST_F(KeyboardMonitorTest, RightCommandPressAndReleaseWithTheDefaultConfiguration) {
+    setenv("HOTKEY_MONITOR_DEBUG", "1", 1);
+    monitor();
+    EXPECT_TRUE(send(kCGEventFlagsChanged, 54, command | 0x10 | 0x100));
+    EXPECT_EQ(out.take(), rightCmdHeld + "\nshortcut:transcript-start\n");
+    EXPECT_EQ(err.take(), "[hotkey-debug] flagsChanged keyCode=54 flags=cmd transition=press\n");
+
+    EXPECT_TRUE(send(kCGEventFlagsChanged, 54, 0x100));
+    EXPECT_EQ(out.take(), "shortcut-up:transcript-start\nkeys:[]\n");
+    EXPECT_EQ(err.take(), "[hotkey-debug] flagsChanged keyCode=54 flags=none transition=release\n");
+
+    // With Shift held the press is not the shortcut.
+    EXPECT_TRUE(send(kCGEventFlagsChanged, 56, shift));
+    EXPECT_TRUE(send(kCGEventFlagsChanged, 54, shift | command));
+    EXPECT_EQ(out.take(), R"(keys:[{"keyCode":56,"keyName":"LeftShift","enKeyName":"LeftShift"}])"
+                          "\n"
+                          R"(keys:[{"keyCode":56,"keyName":"LeftShift","enKeyName":"LeftShift"},)"
+                          R"({"keyCode":54,"keyName":"RightCmd","enKeyName":"RightCmd"}])"
+                          "\n");
+    EXPECT_EQ(err.take(),
+              "[hotkey-debug] flagsChanged keyCode=56 flags=shift transition=press\n"
+              "[hotkey-debug] flagsChanged keyCode=54 flags=cmd+shift transition=press\n");
+}
+
+TEST_F(KeyboardMonitorTest, DebugLinesNeedExactlyOne) {
+    for (const char* value : {"true", "01", " 1", "1 ", "", "2"}) {
+        setenv("HOTKEY_MONITOR_DEBUG", value, 1);
+        monitor();
+        send(kCGEventKeyDown, 0);
+        EXPECT_EQ(err.take(), "") << '"' << value << '"';
+    }
+    setenv("HOTKEY_MONITOR_DEBUG", "1", 1);
+    monitor();
+    send(kCGEventKeyDown, 0, fn | command | shift | 0x80000 | 0x40000);
+    send(kCGEventKeyUp, 0);
+    send(systemDefined, 0);
+    send(kCGEventFlagsChanged, 57, 0x10000);
+    EXPECT_EQ(err.take(),
+              "[hotkey-debug] keyDown keyCode=0 flags=fn+cmd+shift+option+ctrl\n"
+              "[hotkey-debug] keyUp keyCode=0\n"
+              "[hotkey-debug] flagsChanged keyCode=57 flags=none transition=none\n");
+}
+
+TEST_F(KeyboardMonitorTest, KeyDownShortcutWithAutoRepeat) {
+    monitor({keyDownShortcut("paste", 9, {"command"}), keyDownShortcut("paste", 9, {"command"}),
+             keyDownShortcut("also", 9, {"Command"})});
+    send(kCGEventFlagsChanged, 55, command);
+    out.take();
+    EXPECT_TRUE(send(kCGEventKeyDown, 9, command));
+    const std::string held = R"(keys:[{"keyCode":55,"keyName":"LeftCmd","enKeyName":"LeftCmd"},)"
+                             R"({"keyCode":9,"keyName":"V","enKeyName":"V"}])";
+    EXPECT_EQ(out.take(), held + "\nshortcut:paste\nshortcut:also\n");
+    EXPECT_TRUE(send(kCGEventKeyDown, 9, command));
+    EXPECT_EQ(out.take(), held + "\n");
+
+    // Releasing the modifier does not release a key-down shortcut; its own key does.
+    EXPECT_TRUE(send(kCGEventFlagsChanged, 55, 0));
+    EXPECT_EQ(out.take(), R"(keys:[{"keyCode":9,"keyName":"V","enKeyName":"V"}])"
+                          "\n");
+    EXPECT_TRUE(send(kCGEventKeyUp, 9));
+    EXPECT_EQ(out.take(), "shortcut-up:paste\nshortcut-up:also\nkeys:[]\n");
+
+    // A key-up of a key that is not held still reports the (empty) state.
+    EXPECT_TRUE(send(kCGEventKeyUp, 9));
+    EXPECT_EQ(out.take(), "keys:[]\n");
+}
+
+TEST_F(KeyboardMonitorTest, OtherEventsPrintNothingAndPassOn) {
+    monitor();
+    EXPECT_TRUE(send(kCGEventFlagsChanged, 57, 0x10000));  // Caps Lock
+    EXPECT_TRUE(send(systemDefined, 0));
+    EXPECT_TRUE(send(6, 0));
+    EXPECT_TRUE(send(kCGEventFlagsChanged, 55, 0));  // release of a key not held
+    EXPECT_EQ(out.take(), "");
+}
+
+TEST_F(KeyboardMonitorTest, KeyCodesOutsideSixteenBitsAreIgnored) {
+    monitor({keyDownShortcut("a", 0, {})});
+    for (int64_t code : {int64_t{65536}, int64_t{-1}, int64_t{65536 + 54}, INT64_MIN, INT64_MAX}) {
+        EXPECT_TRUE(send(kCGEventKeyDown, code));
+        EXPECT_TRUE(send(kCGEventKeyUp, code));
+        EXPECT_TRUE(send(kCGEventFlagsChanged, code, command));
+    }
+    EXPECT_EQ(out.take(), "");
+    // The key state is untouched: key 0 still matches on its own.
+    EXPECT_TRUE(send(kCGEventKeyDown, 0));
+    EXPECT_EQ(out.take(), R"(keys:[{"keyCode":0,"keyName":"A","enKeyName":"A"}])"
+                          "\nshortcut:a\n");
+}
+
+TEST_F(KeyboardMonitorTest, FnKeyOfTheDefaultConfigurationIsSwallowedGoingDown) {
+    monitor();
+    EXPECT_FALSE(send(kCGEventFlagsChanged, 63, fn));
+    EXPECT_EQ(out.take(), R"(keys:[{"keyCode":63,"keyName":"Fn","enKeyName":"Fn"}])"
+                          "\n");
+    // No Fn shortcut is active, so the window stayed shut and the release passes.
+    EXPECT_TRUE(send(kCGEventKeyDown, 63));
+    out.take();
+    EXPECT_TRUE(send(kCGEventFlagsChanged, 63, 0));
+    EXPECT_EQ(out.take(), "keys:[]\n");
+}
+
+TEST_F(KeyboardMonitorTest, FnShortcutOpensTheSuppressionWindow) {
+    setenv("HOTKEY_MONITOR_DEBUG", "1", 1);
+    monitor({fnShortcut()});
+    EXPECT_FALSE(send(kCGEventFlagsChanged, 63, fn));
+    EXPECT_EQ(out.take(), R"(keys:[{"keyCode":63,"keyName":"Fn","enKeyName":"Fn"}])"
+                          "\nshortcut:dictate\n");
+    err.take();
+
+    standin::advanceClock(0.5);
+    EXPECT_FALSE(send(kCGEventKeyDown, 63));
+    EXPECT_FALSE(send(kCGEventKeyUp, 179));
+    EXPECT_FALSE(send(systemDefined, 0));
+    EXPECT_TRUE(send(kCGEventKeyDown, 0));  // other keys are never held back
+    EXPECT_EQ(err.take(),
+              "[hotkey-debug] blocked fn key event type=10 keyCode=63\n"
+              "[hotkey-debug] blocked fn key event type=11 keyCode=179\n"
+              "[hotkey-debug] blocked system-defined event during fn suppression window\n"
+              "[hotkey-debug] keyDown keyCode=0 flags=none\n");
+    EXPECT_EQ(out.take(), R"(keys:[{"keyCode":63,"keyName":"Fn","enKeyName":"Fn"},)"
+                          R"({"keyCode":0,"keyName":"A","enKeyName":"A"}])"
+                          "\n");
+    send(kCGEventKeyUp, 0);
+    out.take();
+
+    // The window ends 0.55 s after the mark, exactly.
+    standin::advanceClock(0.05);
+    EXPECT_TRUE(send(systemDefined, 0));
+    EXPECT_TRUE(send(kCGEventKeyDown, 179));
+    EXPECT_TRUE(send(kCGEventKeyUp, 179));
+    out.take();
+    err.take();
+
+    // The release marks again (the id is still active), then prints, and passes on.
+    EXPECT_TRUE(send(kCGEventFlagsChanged, 63, 0));
+    EXPECT_EQ(out.take(), "shortcut-up:dictate\nkeys:[]\n");
+    standin::advanceClock(0.549);
+    EXPECT_FALSE(send(systemDefined, 0));
+    standin::advanceClock(0.001);
+    EXPECT_TRUE(send(systemDefined, 0));
+}
+
+TEST_F(KeyboardMonitorTest, RepeatedFnPressMovesTheWindowEnd) {
+    monitor({fnShortcut()});
+    send(kCGEventFlagsChanged, 63, fn);
+    standin::advanceClock(0.5);
+    // 179 while 63 is held: a press of its own, matching again without a new line.
+    EXPECT_FALSE(send(kCGEventFlagsChanged, 179, fn));
+    EXPECT_EQ(out.take(), R"(keys:[{"keyCode":63,"keyName":"Fn","enKeyName":"Fn"}])"
+                          "\nshortcut:dictate\n"
+                          R"(keys:[{"keyCode":63,"keyName":"Fn","enKeyName":"Fn"},)"
+                          R"({"keyCode":179,"keyName":"Fn","enKeyName":"Fn"}])"
+                          "\n");
+    standin::advanceClock(0.5);
+    EXPECT_FALSE(send(systemDefined, 0));
+}
+
+TEST_F(KeyboardMonitorTest, SharedIdsAndConfigurationOrder) {
+    monitor({ShortcutConfig{"first", 54, {"command"}, std::nullopt, "flagsChanged"},
+             ShortcutConfig{"second", 54, {"command"}, std::nullopt, "flagsChanged"},
+             ShortcutConfig{"first", 55, {"command"}, std::nullopt, "flagsChanged"}});
+    send(kCGEventFlagsChanged, 54, command);
+    EXPECT_EQ(out.take(), rightCmdHeld + "\nshortcut:first\nshortcut:second\n");
+    // The left key completes "first" again: already active, so nothing more.
+    send(kCGEventFlagsChanged, 55, command);
+    EXPECT_EQ(out.take(), R"(keys:[{"keyCode":54,"keyName":"RightCmd","enKeyName":"RightCmd"},)"
+                          R"({"keyCode":55,"keyName":"LeftCmd","enKeyName":"LeftCmd"}])"
+                          "\n");
+    // Releasing the left key ends the shared id, though the right key made it.
+    send(kCGEventFlagsChanged, 55, command);
+    EXPECT_EQ(out.take(), "shortcut-up:first\n" + rightCmdHeld + "\n");
+    send(kCGEventFlagsChanged, 54, 0);
+    EXPECT_EQ(out.take(), "shortcut-up:second\nkeys:[]\n");
+}
+
+TEST_F(KeyboardMonitorTest, TapDisabledCleansUpStaleKeysWithoutPrinting) {
+    monitor();
+    send(kCGEventKeyDown, 0);
+    send(kCGEventFlagsChanged, 54, command);
+    out.take();
+    standin::advanceClock(10.5);
+    EXPECT_TRUE(send(kCGEventTapDisabledByTimeout, 0));
+    EXPECT_TRUE(send(kCGEventTapDisabledByUserInput, 0));
+    EXPECT_EQ(out.take(), "");
+    // Without a tap there is nothing to re-enable and nothing to say.
+    EXPECT_EQ(err.take(), "");
+    send(kCGEventFlagsChanged, 54, 0);
+    EXPECT_EQ(out.take(), "shortcut-up:transcript-start\nkeys:[]\n");
+}
+
+}  // namespace

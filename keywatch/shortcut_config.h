@@ -1,0 +1,38 @@
+// The shortcuts keywatch watches for, read once from the command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/keyboard_events.h"
+
+struct ShortcutConfig {
+    std::string id;
+    uint16_t keyCode = 0;
+    std::vector<std::string> modifiers;
+    std::optional<std::vector<uint16_t>> modifierKeyCodes;
+    std::string eventType;
+
+    // The modifier bits the names ask for; unrecognised names add nothing.
+    CGEventFlags requiredFlags() const;
+    bool isFlagsChangedShortcut() const { return eventType == "flagsChanged"; }
+    // Fn alone, as a modifier-key shortcut.
+    bool isFnShortcut() const;
+    std::vector<uint16_t> requiredModifierKeyCodes() const {
+        return modifierKeyCodes.value_or(std::vector<uint16_t>{});
+    }
+
+    bool operator==(const ShortcutConfig&) const = default;
+};
+
+// The right Command key pressed alone.
+std::vector<ShortcutConfig> defaultShortcuts();
+
+// The value after the first "--config-json" when it is a non-empty array of valid shortcut
+// objects; otherwise, silently, the default list. Never empty.
+std::vector<ShortcutConfig> parseShortcuts(const std::vector<std::string>& arguments);
+
+// The decoding step alone: nothing when the document is not a valid, non-empty shortcut list.
+std::optional<std::vector<ShortcutConfig>> decodeShortcuts(const std::string& document);

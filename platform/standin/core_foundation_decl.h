@@ -1,0 +1,70 @@
+// The CoreFoundation subset the programs use, with the platform's names, types and values.
+#pragma once
+
+#include <cstdint>
+
+using CFTypeRef = const void*;
+using CFTypeID = unsigned long;
+using CFIndex = long;
+using CFOptionFlags = unsigned long;
+using Boolean = unsigned char;
+using UInt8 = uint8_t;
+using UniChar = uint16_t;
+using CFStringEncoding = uint32_t;
+using CFTimeInterval = double;
+using CFAbsoluteTime = CFTimeInterval;
+
+using CFAllocatorRef = const struct __CFAllocator*;
+using CFStringRef = const struct __CFString*;
+using CFArrayRef = const struct __CFArray*;
+using CFBooleanRef = const struct __CFBoolean*;
+using CFNumberRef = const struct __CFNumber*;
+using CFMachPortRef = struct __CFMachPort*;
+using CFRunLoopRef = struct __CFRunLoop*;
+using CFRunLoopSourceRef = struct __CFRunLoopSource*;
+using CFRunLoopMode = CFStringRef;
+
+struct CFRange {
+    CFIndex location;
+    CFIndex length;
+};
+
+inline constexpr CFStringEncoding kCFStringEncodingUTF8 = 0x08000100;
+
+extern "C" {
+
+extern const CFAllocatorRef kCFAllocatorDefault;
+extern const CFRunLoopMode kCFRunLoopCommonModes;
+extern const CFBooleanRef kCFBooleanTrue;
+extern const CFBooleanRef kCFBooleanFalse;
+
+CFTypeRef CFRetain(CFTypeRef cf);
+void CFRelease(CFTypeRef cf);
+CFTypeID CFGetTypeID(CFTypeRef cf);
+
+CFTypeID CFStringGetTypeID(void);
+CFTypeID CFArrayGetTypeID(void);
+CFTypeID CFBooleanGetTypeID(void);
+CFTypeID CFNumberGetTypeID(void);
+
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8* bytes, CFIndex numBytes,
+                                    CFStringEncoding encoding, Boolean isExternalRepresentation);
+CFStringRef CFStringCreateWithCharacters(CFAllocatorRef alloc, const UniChar* chars,
+                                         CFIndex numChars);
+CFIndex CFStringGetLength(CFStringRef theString);
+void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar* buffer);
+
+CFIndex CFArrayGetCount(CFArrayRef theArray);
+const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx);
+
+Boolean CFBooleanGetValue(CFBooleanRef boolean);
+
+CFAbsoluteTime CFAbsoluteTimeGetCurrent(void);
+
+CFRunLoopSourceRef CFMachPortCreateRunLoopSource(CFAllocatorRef allocator, CFMachPortRef port,
+                                                 CFIndex order);
+CFRunLoopRef CFRunLoopGetCurrent(void);
+void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
+void CFRunLoopRun(void);
+
+}  // extern "C"

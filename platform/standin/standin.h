@@ -1,0 +1,24 @@
+// What unit tests may ask of the stand-in platform directly, in process.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/keyboard_events.h"
+
+namespace standin {
+
+// Replaces the world with the one this scenario describes (JSON text, as in the scenario
+// file); throws std::runtime_error when it is malformed.
+void loadScenario(std::string_view scenarioJson);
+
+// Moves the virtual clock forward.
+void advanceClock(double seconds);
+
+// Platform objects alive now, constants excluded.
+long liveObjects();
+
+// A new keyboard event of any type with a raw key code field (also one outside 0..65535).
+CGEventRef createEvent(CGEventType type, int64_t keyCode, CGEventFlags flags);
+
+}  // namespace standin

@@ -1,0 +1,86 @@
+#include "platform/standin/standin.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "platform/cf_ref.h"
+
+namespace {
+
+std::vector<std::pair<uint32_t, bool>> seen;  // type, had user info
+CFMachPortRef currentTap = nullptr;
+
+// Swallows key-downs; re-enables the tap after a time-out only.
+CGEventRef recordingCallback(CGEventTapProxy, CGEventType type, CGEventRef event, void* userInfo) {
+    seen.emplace_back(type, userInfo != nullptr);
+    if (type == kCGEventTapDisabledByTimeout) {
+        CGEventTapEnable(currentTap, true);
+    }
+    return type == kCGEventKeyDown ? nullptr : event;
+}
+
+TEST(Standin, RejectsMalformedScenarios) {
+    for (const char* bad : {"", "[]", "{\"clock\": \"now\"}", "{\"keyboard\": {\"events\": [{}]}}",
+                            "{\"keyboard\": {\"events\": [{\"type\": \"keyPress\"}]}}",
+                            "{\"keyboard\": {\"grantedTaps\": \"all\"}}"}) {
+        EXPECT_THROW(standin::loadScenario(bad), std::runtime_error) << bad;
+    }
+}
+
+TEST(Standin, GrantsTapsAndSourcesAsTheScenarioSays) {
+    standin::loadScenario(R"({"keyboard": {"grantedTaps": ["session-listen-only"],
+                                           "runLoopSource": false}})");
+    EXPECT_EQ(CGEventTapCreate(kCGHIDEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
+                               0x5C00, recordingCallback, nullptr),
+              nullptr);
+    EXPECT_EQ(CGEventTapCreate(kCGHIDEventTap, kCGHeadInsertEventTap, kCGEventTapOptionListenOnly,
+                               0x5C00, recordingCallback, nullptr),
+              nullptr);
+    const long before = standin::liveObjects();
+    {
+        CFRef<CFMachPortRef> tap(CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap,
+                                                  kCGEventTapOptionListenOnly, 0x5C00,
+                                                  recordingCallback, nullptr));
+        ASSERT_TRUE(tap);
+        EXPECT_EQ(CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap.get(), 0), nullptr);
+    }
+    EXPECT_EQ(standin::liveObjects(), before);
+}
+
+// The run loop is the process's own; this is the only test that adds a source to it.
+TEST(Standin, RunLoopDeliversUntilDisabledAndAgainAfterReEnable) {
+    standin::loadScenario(R"({"clock": 10, "keyboard": {"events": [
+        {"type": "keyDown", "keyCode": 1},
+        {"type": "tapDisabledByUserInput"},
+        {"type": "keyUp", "keyCode": 1},
+        {"type": "tapDisabledByTimeout", "advance": 2.5},
+        {"type": 12, "keyCode": 54, "flags": 1048576, "withoutUserInfo": true}
+    ]}})");
+    CFRunLoopRun();  // no source yet: returns at once
+    EXPECT_TRUE(seen.empty());
+
+    int userInfo = 0;
+    CFRef<CFMachPortRef> tap(CGEventTapCreate(kCGHIDEventTap, kCGHeadInsertEventTap,
+                                              kCGEventTapOptionDefault, 0x5C00, recordingCallback,
+                                              &userInfo));
+    ASSERT_TRUE(tap);
+    currentTap = tap.get();
+    CFRef<CFRunLoopSourceRef> source(
+        CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap.get(), 0));
+    ASSERT_TRUE(source);
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopCommonModes);
+    CFRunLoopRun();
+
+    const std::vector<std::pair<uint32_t, bool>> expected = {
+        {kCGEventKeyDown, true},
+        {kCGEventTapDisabledByUserInput, true},
+        {kCGEventTapDisabledByTimeout, true},
+        {kCGEventFlagsChanged, false},
+    };
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(CFAbsoluteTimeGetCurrent(), 12.5);
+}
+
+}  // namespace
