@@ -11,11 +11,30 @@ namespace {
 constexpr const char* debugVariable = "HOTKEY_MONITOR_DEBUG";
 constexpr const char* debugPrefix = "[hotkey-debug] ";
 constexpr const char* reenabledMessage = "[hotkey-helper] re-enabled event tap\n";
+constexpr const char* tapFailedMessage = "[hotkey-helper] failed to create CGEvent tap\n";
+constexpr const char* runLoopSourceFailedMessage =
+    "[hotkey-helper] failed to create run loop source\n";
+constexpr const char* readyPrefix = "[hotkey-helper] ready tap=";
+constexpr const char* suppressLabel = " suppress=";
 constexpr const char* keysPrefix = "keys:";
 constexpr const char* shortcutPrefix = "shortcut:";
 constexpr const char* shortcutUpPrefix = "shortcut-up:";
 constexpr const char* blockedSystemDefinedMessage =
     "blocked system-defined event during fn suppression window";
+
+struct TapAttempt {
+    const char* name;
+    CGEventTapLocation location;
+    CGEventTapOptions options;
+    bool canSuppressEvents;
+};
+
+// From the most capable tap to the least; the first one granted wins.
+constexpr TapAttempt tapAttempts[] = {
+    {"hid-default", kCGHIDEventTap, kCGEventTapOptionDefault, true},
+    {"hid-listen-only", kCGHIDEventTap, kCGEventTapOptionListenOnly, false},
+    {"session-listen-only", kCGSessionEventTap, kCGEventTapOptionListenOnly, false},
+};
 
 struct FlagWord {
     CGEventFlags bit;
@@ -125,6 +144,43 @@ KeyboardMonitor::KeyboardMonitor(std::vector<ShortcutConfig> configured, FILE* o
       }()),
       output(out),
       diagnostics(err) {}
+
+bool KeyboardMonitor::start() {
+    const TapAttempt* granted = nullptr;
+    for (const auto& attempt : tapAttempts) {
+        eventTap.reset(CGEventTapCreate(attempt.location, kCGHeadInsertEventTap, attempt.options,
+                                        eventMask, tapCallback, this));
+        if (eventTap) {
+            granted = &attempt;
+            canSuppressEvents = attempt.canSuppressEvents;
+            break;
+        }
+    }
+    if (granted == nullptr) {
+        std::fputs(tapFailedMessage, diagnostics);
+        return false;
+    }
+    runLoopSource.reset(CFMachPortCreateRunLoopSource(kCFAllocatorDefault, eventTap.get(), 0));
+    if (!runLoopSource) {
+        std::fputs(runLoopSourceFailedMessage, diagnostics);
+        eventTap.reset();
+        return false;
+    }
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), runLoopSource.get(), kCFRunLoopCommonModes);
+    CGEventTapEnable(eventTap.get(), true);
+    writeLine(std::string(readyPrefix) + granted->name + suppressLabel +
+              (canSuppressEvents ? "true" : "false"));
+    CFRunLoopRun();
+    return true;
+}
+
+CGEventRef KeyboardMonitor::tapCallback(CGEventTapProxy, CGEventType type, CGEventRef event,
+                                        void* userInfo) {
+    if (userInfo == nullptr) {
+        return event;
+    }
+    return static_cast<KeyboardMonitor*>(userInfo)->handle(type, event);
+}
 
 CGEventRef KeyboardMonitor::handle(uint32_t type, CGEventRef event) {
     if (canSuppressEvents && shouldSuppressFnKeyEvent(type, event)) {

@@ -26,6 +26,10 @@ class KeyboardMonitor {
     KeyboardMonitor(const KeyboardMonitor&) = delete;
     KeyboardMonitor& operator=(const KeyboardMonitor&) = delete;
 
+    // Installs the first tap the platform grants, announces it and runs the run loop. False
+    // when no tap or no run-loop source could be had; true once the run loop returns.
+    bool start();
+
     // One delivered event: the event to pass it on, null to swallow it.
     CGEventRef handle(uint32_t type, CGEventRef event);
 
@@ -36,6 +40,8 @@ class KeyboardMonitor {
     CGEventRef handleKeyUp(CGEventRef event);
     CGEventRef handleFlagsChanged(CGEventRef event);
     void handleTapDisabled();
+    static CGEventRef tapCallback(CGEventTapProxy proxy, CGEventType type, CGEventRef event,
+                                  void* userInfo);
 
     void emitCurrentKeys();
     void emitShortcutIfNeeded(const ShortcutConfig& shortcut);

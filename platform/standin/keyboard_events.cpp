@@ -1,4 +1,5 @@
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -101,6 +102,9 @@ void CFRunLoopRun(void) {
     const auto events = standin::world().scenario.events;
     for (size_t index = 0; index < events.size(); ++index) {
         deliver(tap, index, events[index]);
+    }
+    while (standin::world().scenario.keepRunning) {
+        pause();
     }
 }
 

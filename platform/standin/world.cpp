@@ -114,6 +114,7 @@ Scenario parseScenario(const std::string& text) {
             scenario.grantedTaps = keyboard->value("grantedTaps", scenario.grantedTaps);
             scenario.runLoopSource = keyboard->value("runLoopSource", scenario.runLoopSource);
             scenario.eventSource = keyboard->value("eventSource", scenario.eventSource);
+            scenario.keepRunning = keyboard->value("keepRunning", scenario.keepRunning);
             scenario.failKeyboardEvents =
                 keyboard->value("failKeyboardEvents", scenario.failKeyboardEvents);
             for (const auto& event : keyboard->value("events", nlohmann::json::array())) {

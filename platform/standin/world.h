@@ -63,6 +63,9 @@ struct Scenario {
     std::vector<std::string> grantedTaps{"hid-default", "hid-listen-only", "session-listen-only"};
     bool runLoopSource = true;
     std::vector<ScriptedEvent> events;
+    // Like the real run loop, CFRunLoopRun then never returns: the process runs until it is
+    // terminated from outside. For tests that watch a live process.
+    bool keepRunning = false;
     bool eventSource = true;
     std::vector<int64_t> failKeyboardEvents;
 };

@@ -1,0 +1,273 @@
+// keywatch as a process: its tap lifecycle, lines, messages, statuses and stand-in log.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/process.h"
+#include "tests/e2e/standin_files.h"
+
+namespace {
+
+using nlohmann::json;
+
+const std::string readyDefault = "[hotkey-helper] ready tap=hid-default suppress=true\n";
+const std::string readyHidListen = "[hotkey-helper] ready tap=hid-listen-only suppress=false\n";
+const std::string rightCmd = R"(keys:[{"keyCode":54,"keyName":"RightCmd","enKeyName":"RightCmd"}])";
+const std::string fnHeld = R"(keys:[{"keyCode":63,"keyName":"Fn","enKeyName":"Fn"}])";
+
+const json rightCommandPressRelease = json::array({
+    {{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 1048576}},
+    {{"advance", 0.3}, {"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0}},
+});
+
+const std::string fnConfig =
+    R"([{"id":"dictate","keyCode":0,"modifiers":["fn"],"eventType":"flagsChanged"}])";
+
+struct Outcome {
+    ProcessResult result;
+    std::vector<json> log;
+
+    std::vector<std::string> effects() const {
+        std::vector<std::string> out;
+        for (const auto& record : recordsOf(log, "deliver")) {
+            out.push_back(record.at("effect").get<std::string>());
+        }
+        return out;
+    }
+    long liveObjects() const {
+        const auto exits = recordsOf(log, "exit");
+        return exits.size() == 1 ? exits[0].at("liveObjects").get<long>() : -1;
+    }
+};
+
+class KeywatchProcess : public ::testing::Test {
+  protected:
+    ProcessOptions options(const json& scenario, std::vector<std::string> arguments = {},
+                           std::optional<std::string> debug = std::nullopt) const {
+        arguments.insert(arguments.begin(), KEYWATCH_PATH);
+        return ProcessOptions{
+            .arguments = arguments,
+            .environment = {{"STANDIN_SCENARIO", dir.write("scenario.json", scenario.dump())},
+                            {"STANDIN_LOG", dir.path("log.jsonl")},
+                            {"HOTKEY_MONITOR_DEBUG", debug}},
+            .stdinPath = std::nullopt,
+            .stdoutPath = std::nullopt,
+        };
+    }
+
+    Outcome run(const json& scenario, std::vector<std::string> arguments = {},
+                std::optional<std::string> debug = std::nullopt) {
+        std::remove(dir.path("log.jsonl").c_str());
+        Outcome r{runProcess(options(scenario, std::move(arguments), std::move(debug))), {}};
+        r.log = readLog(dir.path("log.jsonl"));
+        return r;
+    }
+
+    static json withEvents(json events, json taps = json::array({"hid-default", "hid-listen-only",
+                                                                 "session-listen-only"})) {
+        return {{"keyboard", {{"grantedTaps", std::move(taps)}, {"events", std::move(events)}}}};
+    }
+
+    ScratchDir dir;
+};
+
+TEST_F(KeywatchProcess, TakesTheFirstTapGrantedAndSaysWhichWhenReady) {
+    struct Case {
+        json granted;
+        std::string ready;
+        size_t attempts;
+    };
+    const Case cases[] = {
+        {json::array({"hid-default", "hid-listen-only", "session-listen-only"}), readyDefault, 1},
+        {json::array({"hid-listen-only", "session-listen-only"}), readyHidListen, 2},
+        {json::array({"session-listen-only"}),
+         "[hotkey-helper] ready tap=session-listen-only suppress=false\n", 3},
+    };
+    const json expectedAttempts = json::array({
+        {{"location", 0}, {"options", 0}},
+        {{"location", 0}, {"options", 1}},
+        {{"location", 1}, {"options", 1}},
+    });
+    for (const auto& c : cases) {
+        const Outcome r = run(withEvents(json::array(), c.granted));
+        EXPECT_EQ(r.result.out, c.ready);
+        EXPECT_EQ(r.result.err, "");
+        EXPECT_EQ(r.result.exitStatus, 0);
+        const auto creates = recordsOf(r.log, "CGEventTapCreate");
+        ASSERT_EQ(creates.size(), c.attempts) << c.ready;
+        for (size_t i = 0; i < creates.size(); ++i) {
+            EXPECT_EQ(creates[i].at("location"), expectedAttempts[i].at("location"));
+            EXPECT_EQ(creates[i].at("options"), expectedAttempts[i].at("options"));
+            EXPECT_EQ(creates[i].at("mask"), 0x5C00);
+            EXPECT_EQ(creates[i].at("granted"), i + 1 == c.attempts);
+        }
+        EXPECT_EQ(recordsOf(r.log, "CGEventTapEnable"),
+                  (std::vector<json>{{{"op", "CGEventTapEnable"}, {"enable", true}}}));
+        // The tap and its source live until the process ends; nothing else does.
+        EXPECT_EQ(r.liveObjects(), 2);
+    }
+}
+
+TEST_F(KeywatchProcess, EndsWithStatusOneWhenTheTapCannotBeInstalled) {
+    const Outcome noTap = run(withEvents(rightCommandPressRelease, json::array()));
+    EXPECT_EQ(noTap.result.out, "");
+    EXPECT_EQ(noTap.result.err, "[hotkey-helper] failed to create CGEvent tap\n");
+    EXPECT_EQ(noTap.result.exitStatus, 1);
+    EXPECT_EQ(recordsOf(noTap.log, "CGEventTapCreate").size(), 3u);
+    EXPECT_TRUE(recordsOf(noTap.log, "CFMachPortCreateRunLoopSource").empty());
+    EXPECT_EQ(noTap.liveObjects(), 0);
+
+    json scenario = withEvents(rightCommandPressRelease);
+    scenario["keyboard"]["runLoopSource"] = false;
+    const Outcome noSource = run(scenario);
+    EXPECT_EQ(noSource.result.out, "");
+    EXPECT_EQ(noSource.result.err, "[hotkey-helper] failed to create run loop source\n");
+    EXPECT_EQ(noSource.result.exitStatus, 1);
+    EXPECT_TRUE(recordsOf(noSource.log, "CGEventTapEnable").empty());
+    EXPECT_TRUE(recordsOf(noSource.log, "deliver").empty());
+    EXPECT_EQ(noSource.liveObjects(), 0);
+}
+
+TEST_F(KeywatchProcess, DefaultShortcutPressedAndReleased) {
+    const Outcome r = run(withEvents(rightCommandPressRelease));
+    EXPECT_EQ(r.result.out,
+              readyDefault + rightCmd +
+                  "\nshortcut:transcript-start\nshortcut-up:transcript-start\nkeys:[]\n");
+    EXPECT_EQ(r.result.err, "");
+    EXPECT_EQ(r.result.exitStatus, 0);
+    EXPECT_EQ(r.effects(), (std::vector<std::string>{"passed", "passed"}));
+    EXPECT_EQ(r.liveObjects(), 2);
+}
+
+TEST_F(KeywatchProcess, FnShortcutSuppressionWindow) {
+    const json events = json::array({
+        {{"type", "flagsChanged"}, {"keyCode", 63}, {"flags", 0x800000}},  // opens the window
+        {{"advance", 0.1}, {"type", "keyDown"}, {"keyCode", 63}},
+        {{"advance", 0.1}, {"type", "systemDefined"}},
+        {{"type", "keyDown"}, {"keyCode", 0}},
+        {{"type", "keyUp"}, {"keyCode", 0}},
+        {{"advance", 0.4}, {"type", "keyUp"}, {"keyCode", 179}},    // 0.6 s after: shut
+        {{"type", "flagsChanged"}, {"keyCode", 63}, {"flags", 0}},  // release marks again
+        {{"advance", 0.5}, {"type", "systemDefined"}},
+        {{"advance", 0.05}, {"type", "systemDefined"}},  // 0.55 s after the mark: shut
+    });
+    const std::string pressed = fnHeld + "\nshortcut:dictate\n";
+    const std::string rest = R"(keys:[{"keyCode":63,"keyName":"Fn","enKeyName":"Fn"},)"
+                             R"({"keyCode":0,"keyName":"A","enKeyName":"A"}])"
+                             "\n" +
+                             fnHeld + "\n" + fnHeld + "\nshortcut-up:dictate\nkeys:[]\n";
+
+    const Outcome filter = run(withEvents(events), {"--config-json", fnConfig}, "1");
+    EXPECT_EQ(filter.result.out, readyDefault + pressed + rest);
+    EXPECT_EQ(filter.effects(),
+              (std::vector<std::string>{"swallowed", "swallowed", "swallowed", "passed", "passed",
+                                        "passed", "passed", "swallowed", "passed"}));
+    EXPECT_NE(filter.result.err.find("[hotkey-debug] blocked fn key event type=10 keyCode=63\n"
+                                     "[hotkey-debug] blocked system-defined event during fn "
+                                     "suppression window\n"),
+              std::string::npos);
+
+    // A listen-only tap holds nothing back, so the Fn key-down is handled like any other.
+    const Outcome listen =
+        run(withEvents(events, json::array({"hid-listen-only"})), {"--config-json", fnConfig}, "1");
+    EXPECT_EQ(listen.result.out, readyHidListen + pressed + fnHeld + "\n" + rest);
+    EXPECT_EQ(listen.effects(), std::vector<std::string>(events.size(), "passed"));
+    for (const auto& record : recordsOf(listen.log, "deliver")) {
+        EXPECT_EQ(record.at("returned"), "event");
+    }
+    EXPECT_EQ(listen.result.err.find("blocked"), std::string::npos);
+}
+
+TEST_F(KeywatchProcess, DisabledTapIsReEnabledEveryTime) {
+    const Outcome r = run(withEvents(json::array({
+        {{"type", "keyDown"}, {"keyCode", 0}},
+        {{"type", "tapDisabledByTimeout"}},
+        {{"type", "keyUp"}, {"keyCode", 0}},
+        {{"type", "tapDisabledByUserInput"}},
+        {{"type", "tapDisabledByTimeout"}},
+        {{"type", "keyDown"}, {"keyCode", 1}},
+        // Without the monitor pointer an event passes untouched and prints nothing.
+        {{"type", "keyDown"}, {"keyCode", 2}, {"withoutUserInfo", true}},
+    })));
+    EXPECT_EQ(r.result.err,
+              "[hotkey-helper] re-enabled event tap\n"
+              "[hotkey-helper] re-enabled event tap\n"
+              "[hotkey-helper] re-enabled event tap\n");
+    EXPECT_EQ(r.result.out, readyDefault + R"(keys:[{"keyCode":0,"keyName":"A","enKeyName":"A"}])"
+                                           "\n"
+                                           "keys:[]\n"
+                                           R"(keys:[{"keyCode":1,"keyName":"S","enKeyName":"S"}])"
+                                           "\n");
+    EXPECT_EQ(r.effects(), std::vector<std::string>(7, "passed"));
+    EXPECT_EQ(recordsOf(r.log, "CGEventTapEnable").size(), 4u);
+    EXPECT_EQ(r.liveObjects(), 2);
+}
+
+TEST_F(KeywatchProcess, DebugLinesOnlyWithExactlyOne) {
+    const Outcome on = run(withEvents(rightCommandPressRelease), {}, "1");
+    EXPECT_EQ(on.result.err,
+              "[hotkey-debug] flagsChanged keyCode=54 flags=cmd transition=press\n"
+              "[hotkey-debug] flagsChanged keyCode=54 flags=none transition=release\n");
+    const Outcome off = run(withEvents(rightCommandPressRelease), {}, "true");
+    EXPECT_EQ(off.result.err, "");
+    EXPECT_EQ(off.result.out, on.result.out);
+}
+
+TEST_F(KeywatchProcess, ConfigurationFromTheCommandLine) {
+    const std::string custom =
+        R"([{"id":"hold/talk","keyCode":54,"modifiers":["Command"],"eventType":"flagsChanged"}])";
+    const std::string customLines =
+        readyDefault + rightCmd + "\nshortcut:hold/talk\nshortcut-up:hold/talk\nkeys:[]\n";
+    const std::string defaultLines = readyDefault + rightCmd +
+                                     "\nshortcut:transcript-start\nshortcut-up:transcript-start\n"
+                                     "keys:[]\n";
+    const json scenario = withEvents(rightCommandPressRelease);
+    struct Case {
+        std::vector<std::string> arguments;
+        const std::string& expected;
+    };
+    const Case cases[] = {
+        {{"--config-json", custom}, customLines},
+        {{"--verbose", "--config-json", custom, "extra"}, customLines},
+        {{custom, "--config-json"}, defaultLines},
+        {{"--config-json", custom, "--config-json", "[]"}, customLines},
+        {{"--config-json", "[]", "--config-json", custom}, defaultLines},
+        {{"--config-json", "[{\"id\":\"x\""}, defaultLines},
+        {{"--config-json=" + custom}, defaultLines},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(scenario, c.arguments);
+        EXPECT_EQ(r.result.out, c.expected) << c.arguments.back();
+        EXPECT_EQ(r.result.err, "");
+        EXPECT_EQ(r.result.exitStatus, 0);
+    }
+}
+
+TEST_F(KeywatchProcess, EveryLineReachesThePipeWhileTheProcessRuns) {
+    json scenario = withEvents(rightCommandPressRelease);
+    scenario["keyboard"]["keepRunning"] = true;
+    Process process(options(scenario));
+    const std::string expected = readyDefault + rightCmd +
+                                 "\nshortcut:transcript-start\nshortcut-up:transcript-start\n"
+                                 "keys:[]\n";
+    // The process is still running (blocked in its run loop), so nothing was flushed at exit.
+    EXPECT_TRUE(process.waitForOutput([&](const std::string& out) { return out == expected; }, 20))
+        << process.out();
+    process.kill(SIGTERM);
+    const ProcessResult result = process.finish();
+    EXPECT_EQ(result.signal, SIGTERM);
+    EXPECT_EQ(result.out, expected);
+}
+
+TEST_F(KeywatchProcess, BadScenarioIsTheStandinsOwnFailure) {
+    ProcessOptions o = options(json::object());
+    o.environment[0].second = dir.write("bad.json", "{not json");
+    const ProcessResult result = runProcess(o);
+    EXPECT_EQ(result.exitStatus, 70);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind("standin: bad scenario: ", 0), 0u) << result.err;
+}
+
+}  // namespace
