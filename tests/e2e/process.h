@@ -11,7 +11,7 @@
 #include <vector>
 
 struct ProcessOptions {
-    std::vector<std::string> arguments;  // the program first
+    std::vector<std::string> arguments;  // the program first (a bare name is looked up in PATH)
     // Variables to set (or, with no value, to remove) on top of this process's environment.
     std::vector<std::pair<std::string, std::optional<std::string>>> environment;
     std::optional<std::string> stdinPath;   // a file to open as standard input instead of a pipe

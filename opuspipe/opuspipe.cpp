@@ -1,0 +1,151 @@
+#include "opuspipe/opuspipe.h"
+
+#include <opus_defines.h>
+#include <opusenc.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "opuspipe/options.h"
+
+namespace {
+
+constexpr const char* invalid_arguments_message =
+    "invalid arguments sample_rate=%d channels=%d bitrate=%d\n";
+constexpr const char* comments_failed_message = "failed to create Ogg Opus comments\n";
+constexpr const char* encoder_failed_message = "failed to create encoder: %s\n";
+constexpr const char* bitrate_failed_message = "failed to set bitrate: %s\n";
+constexpr const char* vbr_failed_message = "failed to set VBR mode: %s\n";
+constexpr const char* signal_failed_message = "failed to set signal mode: %s\n";
+constexpr const char* frame_duration_failed_message = "failed to set frame duration: %s\n";
+constexpr const char* read_failed_message = "failed reading stdin: %s\n";
+constexpr const char* write_failed_message = "failed to write audio data: %s\n";
+constexpr const char* drain_failed_message = "failed to drain encoder: %s\n";
+
+constexpr const char* encoder_tag = "ENCODER";
+constexpr const char* encoder_name = "libopusenc-unified-buffer";
+
+constexpr size_t read_buffer_bytes = 8192;
+constexpr int bytes_per_sample = 2;
+
+// Reports the first request that fails; true when all succeeded.
+bool apply_requests(OggOpusEnc* encoder, int bitrate, bool vbr, int signal, int frame_duration,
+                    int* status) {
+    struct request {
+        int code;
+        int value;
+        const char* message;
+        int status;
+    };
+    const request requests[] = {
+        {OPUS_SET_BITRATE_REQUEST, bitrate, bitrate_failed_message, status_bitrate_failed},
+        {OPUS_SET_VBR_REQUEST, vbr ? 1 : 0, vbr_failed_message, status_vbr_failed},
+        {OPUS_SET_SIGNAL_REQUEST, signal, signal_failed_message, status_signal_failed},
+        {OPUS_SET_EXPERT_FRAME_DURATION_REQUEST, frame_duration, frame_duration_failed_message,
+         status_frame_duration_failed},
+    };
+    for (const auto& r : requests) {
+        const int result = ope_encoder_ctl(encoder, r.code, r.value);
+        if (result != OPE_OK) {
+            std::fprintf(stderr, r.message, ope_strerror(result));
+            *status = r.status;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Feeds standard input to the encoder in blocks of whole frames until end of file.
+int encode_input(OggOpusEnc* encoder, int channels) {
+    // The one buffer: samples go to the library in place.
+    static unsigned char buffer[read_buffer_bytes];
+    while (!std::feof(stdin)) {
+        const size_t bytes = std::fread(buffer, 1, sizeof buffer, stdin);
+        if (bytes == 0) {
+            if (std::ferror(stdin)) {
+                std::fprintf(stderr, read_failed_message, std::strerror(errno));
+                return status_read_failed;
+            }
+            break;
+        }
+        // A trailing odd byte or lone sample of an incomplete frame is dropped.
+        const int frames = static_cast<int>(bytes / bytes_per_sample) / channels;
+        if (frames == 0) {
+            continue;
+        }
+        const int result =
+            ope_encoder_write(encoder, reinterpret_cast<const opus_int16*>(buffer), frames);
+        if (result != OPE_OK) {
+            std::fprintf(stderr, write_failed_message, ope_strerror(result));
+            return status_write_failed;
+        }
+    }
+    return status_ok;
+}
+
+}  // namespace
+
+int write_callback(void*, const unsigned char* data, opus_int32 length) {
+    if (length <= 0) {
+        return 0;
+    }
+    const size_t written = std::fwrite(data, 1, static_cast<size_t>(length), stdout);
+    // A page still in the stdio buffer is not delivered: a failed flush fails the write.
+    const bool flushed = std::fflush(stdout) == 0;
+    return written < static_cast<size_t>(length) || !flushed ? 1 : 0;
+}
+
+int close_callback(void*) {
+    std::fflush(stdout);
+    return std::ferror(stdout) ? 1 : 0;
+}
+
+int run_opuspipe(int argc, char** argv) {
+    const int sample_rate = read_int_arg(argc, argv, "--sample-rate", 16000);
+    const int channels = read_int_arg(argc, argv, "--channels", 1);
+    const int bitrate = read_int_arg(argc, argv, "--bitrate", 16000);
+    const bool vbr = read_bool_arg(argc, argv, "--vbr", true);
+    const int frame_ms = read_int_arg(argc, argv, "--frame-size", 20);
+    const char* signal_text = read_string_arg(argc, argv, "--signal", "voice");
+
+    if (sample_rate <= 0 || (channels != 1 && channels != 2) || bitrate <= 0) {
+        std::fprintf(stderr, invalid_arguments_message, sample_rate, channels, bitrate);
+        return status_invalid_arguments;
+    }
+
+    OggOpusComments* comments = ope_comments_create();
+    if (comments == nullptr) {
+        std::fputs(comments_failed_message, stderr);
+        return status_comments_failed;
+    }
+    ope_comments_add(comments, encoder_tag, encoder_name);
+
+    OpusEncCallbacks callbacks = {write_callback, close_callback};
+    int error = OPE_OK;
+    OggOpusEnc* encoder = ope_encoder_create_callbacks(&callbacks, nullptr, comments, sample_rate,
+                                                       channels, 0, &error);
+    ope_comments_destroy(comments);
+    if (encoder == nullptr || error != OPE_OK) {
+        std::fprintf(stderr, encoder_failed_message, ope_strerror(error));
+        if (encoder != nullptr) {
+            ope_encoder_destroy(encoder);
+        }
+        return status_encoder_failed;
+    }
+
+    int status = status_ok;
+    if (apply_requests(encoder, bitrate, vbr, signal_from_arg(signal_text),
+                       frame_duration_from_ms(frame_ms), &status)) {
+        status = encode_input(encoder, channels);
+    }
+    if (status == status_ok) {
+        const int result = ope_encoder_drain(encoder);
+        if (result != OPE_OK) {
+            std::fprintf(stderr, drain_failed_message, ope_strerror(result));
+            status = status_drain_failed;
+        }
+    }
+    ope_encoder_destroy(encoder);
+    return status;
+}

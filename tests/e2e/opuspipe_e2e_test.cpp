@@ -1,0 +1,243 @@
+// opuspipe as a process, its output judged by opus-tools (opusinfo, opusdec).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/process.h"
+#include "tests/e2e/standin_files.h"
+
+namespace {
+
+// Interleaved 16-bit little-endian samples: a different tone per channel.
+std::string tone(int rate, int channels, double seconds) {
+    const auto frames = static_cast<size_t>(rate * seconds);
+    std::string pcm;
+    pcm.reserve(frames * static_cast<size_t>(channels) * 2);
+    for (size_t i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels; ++c) {
+            const double t = static_cast<double>(i) / rate;
+            const auto sample =
+                static_cast<int16_t>(8000 * std::sin(2 * M_PI * (330 + 110 * c) * t));
+            pcm += static_cast<char>(sample & 0xFF);
+            pcm += static_cast<char>((sample >> 8) & 0xFF);
+        }
+    }
+    return pcm;
+}
+
+ProcessResult encode(std::vector<std::string> arguments, const std::string& input) {
+    arguments.insert(arguments.begin(), OPUSPIPE_PATH);
+    return runProcess(ProcessOptions{arguments, {}, std::nullopt, std::nullopt}, input);
+}
+
+class OpuspipeProcess : public ::testing::Test {
+  protected:
+    // opusinfo's report on a stream, or its complaint.
+    std::string opusinfo(const std::string& stream) {
+        const auto r = runProcess({{"opusinfo", dir.write("in.opus", stream)}, {}, {}, {}});
+        return r.out + r.err;
+    }
+    // The stream decoded by opusdec at `rate`, as raw 16-bit PCM.
+    std::string opusdec(const std::string& stream, int rate) {
+        const auto r = runProcess({{"opusdec", "--quiet", "--rate", std::to_string(rate),
+                                    dir.write("in.opus", stream), dir.path("out.raw")},
+                                   {},
+                                   {},
+                                   {}});
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        std::ifstream file(dir.path("out.raw"), std::ios::binary);
+        std::stringstream bytes;
+        bytes << file.rdbuf();
+        return bytes.str();
+    }
+    ScratchDir dir;
+};
+
+TEST_F(OpuspipeProcess, StreamsAreReadableByOpusTools) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int rate;
+        int channels;
+        const char* packet;  // opusinfo's packet duration
+    };
+    const Case cases[] = {
+        {{}, 16000, 1, "20.0ms"},
+        {{"--channels", "2", "--sample-rate", "48000", "--frame-size", "10", "--signal", "music"},
+         48000,
+         2,
+         "10.0ms"},
+        {{"--sample-rate", "8000", "--frame-size", "60", "--signal", "other", "--bitrate", "6000"},
+         8000,
+         1,
+         "60.0ms"},
+        {{"--sample-rate", "24000", "--channels", "2", "--frame-size", "2", "--bitrate", "64000"},
+         24000,
+         2,
+         "2.5ms"},
+        {{"--sample-rate", "44100", "--frame-size", "40", "--vbr", "false"}, 44100, 1, "40.0ms"},
+        {{"--sample-rate", "12000", "--frame-size", "5"}, 12000, 1, "5.0ms"},
+    };
+    for (const auto& c : cases) {
+        const std::string pcm = tone(c.rate, c.channels, 1.5);
+        const auto result = encode(c.arguments, pcm);
+        ASSERT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.out.substr(0, 4), "OggS");
+
+        const std::string info = opusinfo(result.out);
+        EXPECT_NE(info.find("Channels: " + std::to_string(c.channels)), std::string::npos) << info;
+        EXPECT_NE(info.find("Original sample rate: " + std::to_string(c.rate) + " Hz"),
+                  std::string::npos)
+            << info;
+        EXPECT_NE(info.find("ENCODER=libopusenc-unified-buffer"), std::string::npos) << info;
+        EXPECT_NE(info.find("Packet duration:" + std::string(c.packet[1] == '.' ? "    " : "   ") +
+                            c.packet + " (max)"),
+                  std::string::npos)
+            << info;
+        EXPECT_EQ(info.find("WARNING"), std::string::npos) << info;
+        // Decoded at the input rate, the stream holds exactly the samples given.
+        EXPECT_EQ(opusdec(result.out, c.rate).size(), pcm.size()) << info;
+    }
+}
+
+TEST_F(OpuspipeProcess, VbrSwitchAsOpusinfoSeesIt) {
+    const std::string pcm = tone(16000, 1, 2);
+    const std::pair<std::vector<std::string>, bool> cases[] = {
+        {{}, false},
+        {{"--vbr"}, false},
+        {{"--vbr", "--bitrate", "16000"}, false},
+        {{"--vbr", "no"}, false},
+        {{"--vbr", "0"}, true},
+        {{"--vbr", "false"}, true},
+    };
+    for (const auto& [arguments, constant] : cases) {
+        const auto result = encode(arguments, pcm);
+        ASSERT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(opusinfo(result.out).find("(hard-CBR)") != std::string::npos, constant)
+            << (arguments.empty() ? "" : arguments.back());
+    }
+}
+
+TEST_F(OpuspipeProcess, OptionsThatFallBackGiveTheDefaultStreamByteForByte) {
+    const std::string pcm = tone(16000, 1, 1);
+    const std::string defaults = encode({}, pcm).out;
+    ASSERT_FALSE(defaults.empty());
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"--frame-size", "30"},
+             {"--frame-size", "xyz"},
+             {"--bitrate"},
+             {"--signal", "voice", "--bitrate"},
+             {"--unknown", "7", "--sample-rate", "16000"},
+         }) {
+        EXPECT_EQ(encode(arguments, pcm).out, defaults) << arguments[0];
+    }
+    // "Music" is not "music": it asks for automatic, like any other word.
+    EXPECT_EQ(encode({"--signal", "Music"}, pcm).out, encode({"--signal", "auto"}, pcm).out);
+    EXPECT_EQ(encode({"--frame-size", "2.5"}, pcm).out, encode({"--frame-size", "2"}, pcm).out);
+}
+
+TEST_F(OpuspipeProcess, RejectsArgumentsWithStatusTwo) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--channels", "3"}, "sample_rate=16000 channels=3 bitrate=16000"},
+        {{"--channels", "0"}, "sample_rate=16000 channels=0 bitrate=16000"},
+        {{"--sample-rate", "abc"}, "sample_rate=0 channels=1 bitrate=16000"},
+        {{"--bitrate", "-5"}, "sample_rate=16000 channels=1 bitrate=-5"},
+        // Out of the 32-bit range a value saturates, so it cannot wrap into a valid one.
+        {{"--channels", "4294967297"}, "sample_rate=16000 channels=2147483647 bitrate=16000"},
+        {{"--bitrate", "-99999999999"}, "sample_rate=16000 channels=1 bitrate=-2147483648"},
+    };
+    for (const auto& [arguments, values] : cases) {
+        const auto result = encode(arguments, tone(16000, 1, 0.1));
+        EXPECT_EQ(result.exitStatus, 2);
+        EXPECT_EQ(result.err, "invalid arguments " + values + "\n");
+        EXPECT_EQ(result.out, "");
+    }
+    const auto tooFast = encode({"--sample-rate", "99999999999"}, "");
+    EXPECT_EQ(tooFast.exitStatus, 4);
+    EXPECT_EQ(tooFast.err.rfind("failed to create encoder: ", 0), 0u) << tooFast.err;
+    EXPECT_EQ(tooFast.out, "");
+}
+
+TEST_F(OpuspipeProcess, DropsIncompleteFrames) {
+    const struct {
+        std::vector<std::string> arguments;
+        size_t inputBytes;
+        size_t decodedBytes;
+    } cases[] = {
+        {{"--channels", "2"}, 8193, 8192},  // 2048 frames; the last byte is no sample
+        {{"--channels", "2"}, 6, 4},        // three samples: one frame
+        {{}, 8193, 8192},                   // mono, odd length
+        {{}, 20001, 20000},
+    };
+    for (const auto& c : cases) {
+        const std::string pcm = tone(16000, 2, 1).substr(0, c.inputBytes);
+        const auto result = encode(c.arguments, pcm);
+        ASSERT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        const int channels = c.arguments.empty() ? 1 : 2;
+        EXPECT_NE(opusinfo(result.out).find("Channels: " + std::to_string(channels)),
+                  std::string::npos);
+        EXPECT_EQ(opusdec(result.out, 16000).size(), c.decodedBytes) << c.inputBytes;
+    }
+}
+
+TEST_F(OpuspipeProcess, EmptyInputIsDrainedAtOnce) {
+    const auto result = encode({}, "");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    // The library's final page for a stream without audio carries a granule position read
+    // from memory it never set (libopusenc 0.2.1), so only the headers are checked here.
+    const std::string info = opusinfo(result.out);
+    EXPECT_NE(info.find("ENCODER=libopusenc-unified-buffer"), std::string::npos) << info;
+    EXPECT_NE(info.find("Original sample rate: 16000 Hz"), std::string::npos) << info;
+}
+
+TEST_F(OpuspipeProcess, ReadAndWriteFailures) {
+    const auto fromDirectory = runProcess({{OPUSPIPE_PATH}, {}, std::string("/"), std::nullopt});
+    EXPECT_EQ(fromDirectory.exitStatus, 9);
+    EXPECT_EQ(fromDirectory.err, "failed reading stdin: Is a directory\n");
+
+    for (const double seconds : {0.1, 5.0}) {
+        Process full({{OPUSPIPE_PATH}, {}, std::nullopt, std::string("/dev/full")});
+        full.write(tone(16000, 1, seconds));
+        const auto result = full.finish();
+        ASSERT_TRUE(result.exitStatus == 10 || result.exitStatus == 11) << result.exitStatus;
+        EXPECT_EQ(result.err, result.exitStatus == 10 ? "failed to write audio data: write failed\n"
+                                                      : "failed to drain encoder: write failed\n");
+    }
+}
+
+TEST_F(OpuspipeProcess, HostClosingItsEndEarlyIsAnError) {
+    Process process({{OPUSPIPE_PATH}, {}, std::nullopt, std::nullopt});
+    process.write(tone(16000, 1, 6));
+    ASSERT_TRUE(
+        process.waitForOutput([](const std::string& out) { return out.size() > 1000; }, 20));
+    const std::string received = process.out();
+    process.closeOutput();
+    process.write(tone(16000, 1, 6));
+    const auto result = process.finish();
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.signal, 0);
+    ASSERT_TRUE(result.exitStatus == 10 || result.exitStatus == 11) << result.exitStatus;
+    // What the host did read is the start of a proper stream.
+    EXPECT_EQ(received.substr(0, 4), "OggS");
+}
+
+TEST_F(OpuspipeProcess, PagesComeOutWhileInputIsStillOpen) {
+    Process process({{OPUSPIPE_PATH}, {}, std::nullopt, std::nullopt});
+    process.write(tone(16000, 1, 6));
+    // Beyond the two header pages (under a kilobyte), audio pages arrive before end of input.
+    EXPECT_TRUE(process.waitForOutput([](const std::string& out) { return out.size() > 2000; }, 20))
+        << process.out().size();
+    const auto result = process.finish();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(opusdec(result.out, 16000).size(), tone(16000, 1, 6).size());
+}
+
+}  // namespace
