@@ -1,9 +1,16 @@
 # Every library is installed on the machine (scripts/setup) and found here, never vendored.
 find_package(PkgConfig REQUIRED)
 if(APPLE)
-    # Homebrew keeps ICU out of the default search path.
+    # Homebrew lives in /usr/local (Intel) or /opt/homebrew (Apple silicon), and keeps ICU
+    # (keg-only) out of its default search path.
+    execute_process(COMMAND brew --prefix OUTPUT_VARIABLE _brew_prefix
+                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
     execute_process(COMMAND brew --prefix icu4c OUTPUT_VARIABLE _icu_prefix
                     OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(_brew_prefix)
+        list(APPEND CMAKE_PREFIX_PATH "${_brew_prefix}")
+        set(ENV{PKG_CONFIG_PATH} "${_brew_prefix}/lib/pkgconfig:$ENV{PKG_CONFIG_PATH}")
+    endif()
     if(_icu_prefix)
         set(ENV{PKG_CONFIG_PATH} "${_icu_prefix}/lib/pkgconfig:$ENV{PKG_CONFIG_PATH}")
     endif()

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/cf_ref.h"
+#include "platform/frontmost_application.h"
 
 namespace {
 
@@ -47,6 +48,27 @@ TEST(Standin, GrantsTapsAndSourcesAsTheScenarioSays) {
         EXPECT_EQ(CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap.get(), 0), nullptr);
     }
     EXPECT_EQ(standin::liveObjects(), before);
+}
+
+TEST(Standin, FrontmostApplicationFromTheScenario) {
+    standin::loadScenario("{}");
+    EXPECT_FALSE(frontmostApplication().has_value());
+
+    standin::loadScenario(
+        R"({"frontmostApplication": {"pid": 501, "bundleIdentifier": "com.example.editor"}})");
+    auto front = frontmostApplication();
+    ASSERT_TRUE(front.has_value());
+    EXPECT_EQ(front->pid, 501);
+    EXPECT_EQ(front->bundleIdentifier, "com.example.editor");
+
+    standin::loadScenario(R"({"frontmostApplication": {"pid": 77, "bundleIdentifier": null}})");
+    front = frontmostApplication();
+    ASSERT_TRUE(front.has_value());
+    EXPECT_EQ(front->pid, 77);
+    EXPECT_FALSE(front->bundleIdentifier.has_value());
+
+    EXPECT_THROW(standin::loadScenario(R"({"frontmostApplication": {"bundleIdentifier": "x"}})"),
+                 std::runtime_error);
 }
 
 // The run loop is the process's own; this is the only test that adds a source to it.

@@ -110,6 +110,15 @@ Scenario parseScenario(const std::string& text) {
         }
         Scenario scenario;
         scenario.clock = document.value("clock", scenario.clock);
+        if (const auto front = document.find("frontmostApplication");
+            front != document.end() && !front->is_null()) {
+            FrontmostApplication application{front->at("pid").get<pid_t>(), std::nullopt};
+            if (const auto bundle = front->find("bundleIdentifier");
+                bundle != front->end() && !bundle->is_null()) {
+                application.bundleIdentifier = bundle->get<std::string>();
+            }
+            scenario.frontmostApplication = application;
+        }
         if (const auto keyboard = document.find("keyboard"); keyboard != document.end()) {
             scenario.grantedTaps = keyboard->value("grantedTaps", scenario.grantedTaps);
             scenario.runLoopSource = keyboard->value("runLoopSource", scenario.runLoopSource);

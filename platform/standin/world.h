@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/frontmost_application.h"
 #include "platform/keyboard_events.h"
 
 namespace standin {
@@ -60,6 +61,7 @@ struct ScriptedEvent {
 
 struct Scenario {
     double clock = 700000000.0;
+    std::optional<FrontmostApplication> frontmostApplication;
     std::vector<std::string> grantedTaps{"hid-default", "hid-listen-only", "session-listen-only"};
     bool runLoopSource = true;
     std::vector<ScriptedEvent> events;
