@@ -199,14 +199,20 @@ bool Process::pump(double seconds, const std::function<bool()>& done) {
 }
 
 ProcessResult Process::finish(double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     closeInput();
-    const bool ended = pump(seconds, [] { return false; }) || (outFd < 0 && errFd < 0);
-    if (!ended) {
-        ::kill(pid, SIGKILL);
-        result.timedOut = true;
-    }
+    pump(seconds, [] { return false; });
+    // A child that closed its streams may still be running: wait for it, within the time.
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            result.timedOut = true;
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        ::usleep(1000);
+    }
     pid = -1;
     if (WIFEXITED(status)) {
         result.exitStatus = WEXITSTATUS(status);
