@@ -33,8 +33,6 @@ class KeyboardMonitor {
     // One delivered event: the event to pass it on, null to swallow it.
     CGEventRef handle(uint32_t type, CGEventRef event);
 
-    bool suppressesEvents() const { return canSuppressEvents; }
-
   private:
     CGEventRef handleKeyDown(CGEventRef event);
     CGEventRef handleKeyUp(CGEventRef event);

@@ -121,6 +121,25 @@ ShortcutConfig readShortcut(const json& object) {
     return shortcut;
 }
 
+// Nothing when the document is not a valid, non-empty shortcut list.
+std::optional<std::vector<ShortcutConfig>> decodeShortcuts(const std::string& document) {
+    // Non-throwing parse: malformed text (and invalid UTF-8) comes back as a discarded value.
+    const json parsed = json::parse(document, nullptr, false);
+    if (!parsed.is_array() || parsed.empty()) {
+        return std::nullopt;
+    }
+    try {
+        std::vector<ShortcutConfig> shortcuts;
+        shortcuts.reserve(parsed.size());
+        for (const auto& element : parsed) {
+            shortcuts.push_back(readShortcut(element));
+        }
+        return shortcuts;
+    } catch (const Rejected&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
 CGEventFlags ShortcutConfig::requiredFlags() const {
@@ -148,24 +167,6 @@ std::vector<ShortcutConfig> defaultShortcuts() {
         .modifierKeyCodes = std::nullopt,
         .eventType = "flagsChanged",
     }};
-}
-
-std::optional<std::vector<ShortcutConfig>> decodeShortcuts(const std::string& document) {
-    // Non-throwing parse: malformed text (and invalid UTF-8) comes back as a discarded value.
-    const json parsed = json::parse(document, nullptr, false);
-    if (!parsed.is_array() || parsed.empty()) {
-        return std::nullopt;
-    }
-    try {
-        std::vector<ShortcutConfig> shortcuts;
-        shortcuts.reserve(parsed.size());
-        for (const auto& element : parsed) {
-            shortcuts.push_back(readShortcut(element));
-        }
-        return shortcuts;
-    } catch (const Rejected&) {
-        return std::nullopt;
-    }
 }
 
 std::vector<ShortcutConfig> parseShortcuts(const std::vector<std::string>& arguments) {

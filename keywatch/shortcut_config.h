@@ -33,6 +33,3 @@ std::vector<ShortcutConfig> defaultShortcuts();
 // The value after the first "--config-json" when it is a non-empty array of valid shortcut
 // objects; otherwise, silently, the default list. Never empty.
 std::vector<ShortcutConfig> parseShortcuts(const std::vector<std::string>& arguments);
-
-// The decoding step alone: nothing when the document is not a valid, non-empty shortcut list.
-std::optional<std::vector<ShortcutConfig>> decodeShortcuts(const std::string& document);
