@@ -43,10 +43,14 @@ struct FlagWord {
 
 // In the order the debug line names them.
 constexpr FlagWord flagWords[] = {
-    {0x800000, "fn"}, {0x100000, "cmd"}, {0x20000, "shift"}, {0x80000, "option"}, {0x40000, "ctrl"},
+    {kCGEventFlagMaskSecondaryFn, "fn"}, {kCGEventFlagMaskCommand, "cmd"},
+    {kCGEventFlagMaskShift, "shift"},    {kCGEventFlagMaskAlternate, "option"},
+    {kCGEventFlagMaskControl, "ctrl"},
 };
 
-constexpr CGEventFlags comparedFlags = 0x800000 | 0x100000 | 0x20000 | 0x80000 | 0x40000;
+constexpr CGEventFlags comparedFlags = kCGEventFlagMaskSecondaryFn | kCGEventFlagMaskCommand |
+                                       kCGEventFlagMaskShift | kCGEventFlagMaskAlternate |
+                                       kCGEventFlagMaskControl;
 
 // One record as the platform serializer writes it, with "/" escaped as "\/".
 std::optional<std::string> serializeKeyRecord(const KeyRecord& record) {

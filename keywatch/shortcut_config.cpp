@@ -19,11 +19,10 @@ struct ModifierName {
 };
 
 constexpr ModifierName modifierNames[] = {
-    {"command", 0x100000},  {"shift", 0x20000},   {"option", 0x80000},
-    {"alternate", 0x80000}, {"control", 0x40000}, {"fn", 0x800000},
+    {"command", kCGEventFlagMaskCommand},  {"shift", kCGEventFlagMaskShift},
+    {"option", kCGEventFlagMaskAlternate}, {"alternate", kCGEventFlagMaskAlternate},
+    {"control", kCGEventFlagMaskControl},  {"fn", kCGEventFlagMaskSecondaryFn},
 };
-
-constexpr CGEventFlags fnFlag = 0x800000;
 
 // Locale-independent full lower-case mapping. ASCII text maps to ASCII alone, so it skips ICU.
 std::string lowercased(const std::string& text) {
@@ -156,7 +155,7 @@ CGEventFlags ShortcutConfig::requiredFlags() const {
 }
 
 bool ShortcutConfig::isFnShortcut() const {
-    return isFlagsChangedShortcut() && requiredFlags() == fnFlag;
+    return isFlagsChangedShortcut() && requiredFlags() == kCGEventFlagMaskSecondaryFn;
 }
 
 std::vector<ShortcutConfig> defaultShortcuts() {

@@ -14,12 +14,12 @@ struct ModifierKey {
 };
 
 constexpr ModifierKey modifierKeys[] = {
-    {54, 0x100000, 55},  {55, 0x100000, 54},  {56, 0x20000, 60}, {60, 0x20000, 56},
-    {58, 0x80000, 61},   {61, 0x80000, 58},   {59, 0x40000, 62}, {62, 0x40000, 59},
-    {63, 0x800000, 179}, {179, 0x800000, 63},
+    {54, kCGEventFlagMaskCommand, 55},      {55, kCGEventFlagMaskCommand, 54},
+    {56, kCGEventFlagMaskShift, 60},        {60, kCGEventFlagMaskShift, 56},
+    {58, kCGEventFlagMaskAlternate, 61},    {61, kCGEventFlagMaskAlternate, 58},
+    {59, kCGEventFlagMaskControl, 62},      {62, kCGEventFlagMaskControl, 59},
+    {63, kCGEventFlagMaskSecondaryFn, 179}, {179, kCGEventFlagMaskSecondaryFn, 63},
 };
-
-constexpr CGEventFlags fnFlag = 0x800000;
 
 // Navigation keys whose key-up releases both members of the pair.
 constexpr std::pair<uint16_t, uint16_t> keyUpPairs[] = {
@@ -164,7 +164,7 @@ bool ShortcutDetector::shouldSuppressFlagsChangedEvent(
     if (!isFnKeyCode(keyCode)) {
         return false;
     }
-    if ((flags & fnFlag) != 0) {
+    if ((flags & kCGEventFlagMaskSecondaryFn) != 0) {
         return true;
     }
     return std::any_of(shortcuts.begin(), shortcuts.end(), [&](const ShortcutConfig& shortcut) {
