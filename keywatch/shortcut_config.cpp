@@ -1,11 +1,10 @@
 #include "keywatch/shortcut_config.h"
 
-#include <unicode/ustring.h>
-
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "platform/cf_string.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -24,8 +23,9 @@ constexpr ModifierName modifierNames[] = {
     {"control", kCGEventFlagMaskControl},  {"fn", kCGEventFlagMaskSecondaryFn},
 };
 
-// Locale-independent full lower-case mapping. ASCII text maps to ASCII alone, so it skips ICU.
-std::string lowercased(const std::string& text) {
+// Locale-independent full lower-case mapping. ASCII text maps to ASCII alone, so it skips the
+// platform's string services.
+std::string lowercasedName(const std::string& text) {
     if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) {
         std::string out = text;
         for (char& c : out) {
@@ -35,22 +35,7 @@ std::string lowercased(const std::string& text) {
         }
         return out;
     }
-    // Full mappings can grow a text, at most threefold.
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t unitCount = 0;
-    std::u16string units(text.size(), u'\0');
-    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(units.data()), static_cast<int32_t>(units.size()),
-                         &unitCount, text.data(), static_cast<int32_t>(text.size()), 0xFFFD,
-                         nullptr, &status);
-    std::u16string lower(static_cast<size_t>(unitCount) * 3, u'\0');
-    const int32_t lowerCount =
-        u_strToLower(reinterpret_cast<UChar*>(lower.data()), static_cast<int32_t>(lower.size()),
-                     reinterpret_cast<const UChar*>(units.data()), unitCount, "", &status);
-    if (U_FAILURE(status)) {
-        return {};
-    }
-    lower.resize(static_cast<size_t>(lowerCount));
-    return utf16ToUtf8(lower);
+    return utf16ToUtf8(lowercased(utf8ToUtf16(text)));
 }
 
 // The strict readers below throw on anything the field table does not allow; the caller
@@ -144,7 +129,7 @@ std::optional<std::vector<ShortcutConfig>> decodeShortcuts(const std::string& do
 CGEventFlags ShortcutConfig::requiredFlags() const {
     CGEventFlags flags = 0;
     for (const auto& modifier : modifiers) {
-        const std::string name = lowercased(modifier);
+        const std::string name = lowercasedName(modifier);
         for (const auto& known : modifierNames) {
             if (name == known.name) {
                 flags |= known.mask;

@@ -16,6 +16,9 @@ using CFAbsoluteTime = CFTimeInterval;
 
 using CFAllocatorRef = const struct __CFAllocator*;
 using CFStringRef = const struct __CFString*;
+using CFMutableStringRef = struct __CFString*;
+using CFLocaleRef = const struct __CFLocale*;
+using CFCharacterSetRef = const struct __CFCharacterSet*;
 using CFArrayRef = const struct __CFArray*;
 using CFBooleanRef = const struct __CFBoolean*;
 using CFNumberRef = const struct __CFNumber*;
@@ -30,6 +33,21 @@ struct CFRange {
 };
 
 inline constexpr CFStringEncoding kCFStringEncodingUTF8 = 0x08000100;
+
+using CFStringCompareFlags = CFOptionFlags;
+enum : CFStringCompareFlags {
+    kCFCompareNonliteral = 16,
+};
+
+enum CFComparisonResult : CFIndex {
+    kCFCompareLessThan = -1,
+    kCFCompareEqualTo = 0,
+    kCFCompareGreaterThan = 1,
+};
+
+enum CFCharacterSetPredefinedSet : CFIndex {
+    kCFCharacterSetWhitespaceAndNewline = 3,
+};
 
 extern "C" {
 
@@ -53,6 +71,20 @@ CFStringRef CFStringCreateWithCharacters(CFAllocatorRef alloc, const UniChar* ch
                                          CFIndex numChars);
 CFIndex CFStringGetLength(CFStringRef theString);
 void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar* buffer);
+CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding,
+                         UInt8 lossByte, Boolean isExternalRepresentation, UInt8* buffer,
+                         CFIndex maxBufLen, CFIndex* usedBufLen);
+CFMutableStringRef CFStringCreateMutableCopy(CFAllocatorRef alloc, CFIndex maxLength,
+                                             CFStringRef theString);
+void CFStringLowercase(CFMutableStringRef theString, CFLocaleRef locale);
+Boolean CFStringFindWithOptions(CFStringRef theString, CFStringRef stringToFind,
+                                CFRange rangeToSearch, CFStringCompareFlags searchOptions,
+                                CFRange* result);
+CFComparisonResult CFStringCompare(CFStringRef theString1, CFStringRef theString2,
+                                   CFStringCompareFlags compareOptions);
+
+CFCharacterSetRef CFCharacterSetGetPredefined(CFCharacterSetPredefinedSet theSetIdentifier);
+Boolean CFCharacterSetIsCharacterMember(CFCharacterSetRef theSet, UniChar theChar);
 
 CFIndex CFArrayGetCount(CFArrayRef theArray);
 const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx);

@@ -13,6 +13,13 @@ struct __CFString : standin::Object {
     std::u16string units;
 };
 
+struct __CFCharacterSet : standin::Object {
+    static constexpr CFTypeID typeIdValue = standin::characterSetType;
+    explicit __CFCharacterSet(CFCharacterSetPredefinedSet which)
+        : Object(typeIdValue, true), predefined(which) {}
+    CFCharacterSetPredefinedSet predefined;
+};
+
 struct __CFArray : standin::Object {
     static constexpr CFTypeID typeIdValue = standin::arrayType;
     // Takes over one reference to each value.

@@ -18,6 +18,7 @@ enum TypeId : CFTypeID {
     arrayType = 19,
     booleanType = 21,
     numberType = 22,
+    characterSetType = 25,
     machPortType = 35,
     runLoopType = 43,
     runLoopSourceType = 46,
