@@ -154,10 +154,8 @@ std::vector<ShortcutConfig> defaultShortcuts() {
 }
 
 std::vector<ShortcutConfig> parseShortcuts(const std::vector<std::string>& arguments) {
-    if (arguments.empty()) {
-        return defaultShortcuts();
-    }
-    const auto option = std::find(arguments.begin() + 1, arguments.end(), configOption);
+    // The program path is searched too: a host may start keywatch under any name.
+    const auto option = std::find(arguments.begin(), arguments.end(), configOption);
     if (option == arguments.end() || option + 1 == arguments.end()) {
         return defaultShortcuts();
     }

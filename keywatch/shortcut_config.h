@@ -30,6 +30,7 @@ struct ShortcutConfig {
 // The right Command key pressed alone.
 std::vector<ShortcutConfig> defaultShortcuts();
 
-// The value after the first "--config-json" when it is a non-empty array of valid shortcut
-// objects; otherwise, silently, the default list. Never empty.
+// The value after the first "--config-json" of the whole argument list (the program path
+// included) when it is a non-empty array of valid shortcut objects; otherwise, silently, the
+// default list. Never empty.
 std::vector<ShortcutConfig> parseShortcuts(const std::vector<std::string>& arguments);

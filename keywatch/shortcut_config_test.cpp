@@ -26,6 +26,10 @@ TEST(ParseShortcuts, FallsBackToTheDefaultListSilently) {
     for (const auto& arguments : argumentLists) {
         EXPECT_EQ(parseShortcuts(arguments), defaultShortcuts());
     }
+    // The program path is an argument like any other.
+    const auto fromProgramPath = parseShortcuts({"--config-json", "[" + shortcut("") + "]"});
+    ASSERT_EQ(fromProgramPath.size(), 1u);
+    EXPECT_EQ(fromProgramPath[0].id, "s");
 
     const std::vector<std::string> rejected = {
         "[]",

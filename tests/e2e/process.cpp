@@ -88,7 +88,8 @@ Process::Process(const ProcessOptions& options) {
     auto environment = mergedEnvironment(options);
     auto argv = pointers(arguments);
     auto envp = pointers(environment);
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const char* file = options.program ? options.program->c_str() : argv[0];
+    const int spawned = posix_spawnp(&pid, file, &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     for (int fd : {in[0], out[1], err[1]}) {
         if (fd >= 0) {

@@ -16,6 +16,8 @@ struct ProcessOptions {
     std::vector<std::pair<std::string, std::optional<std::string>>> environment;
     std::optional<std::string> stdinPath;   // a file to open as standard input instead of a pipe
     std::optional<std::string> stdoutPath;  // a file to open as standard output instead of a pipe
+    // The file to run when argv[0] (the first argument) is to be something else.
+    std::optional<std::string> program = std::nullopt;
 };
 
 struct ProcessResult {
