@@ -22,12 +22,48 @@ CGEventRef recordingCallback(CGEventTapProxy, CGEventType type, CGEventRef event
     return type == kCGEventKeyDown ? nullptr : event;
 }
 
-TEST(Standin, RejectsMalformedScenarios) {
-    for (const char* bad : {"", "[]", "{\"clock\": \"now\"}", "{\"keyboard\": {\"events\": [{}]}}",
-                            "{\"keyboard\": {\"events\": [{\"type\": \"keyPress\"}]}}",
-                            "{\"keyboard\": {\"grantedTaps\": \"all\"}}"}) {
-        EXPECT_THROW(standin::loadScenario(bad), std::runtime_error) << bad;
+TEST(Standin, RejectsMalformedScenariosNamingTheKey) {
+    const std::pair<const char*, const char*> bad[] = {
+        {"", "parse error"},
+        {"[]", "the scenario is not an object"},
+        {R"({"clock": "now"})", "clock is not a number"},
+        {R"({"clock": true})", "clock is not a number"},
+        {R"({"keyboard": {"grantedtaps": []}, "trusted": "yes"})",
+         "unknown key keyboard.grantedtaps"},
+        {R"({"keyboard": {"grantedTaps": "all"}})", "keyboard.grantedTaps is not an array"},
+        {R"({"keyboard": {"grantedTaps": [1]}})", "keyboard.grantedTaps[0] is not a string"},
+        {R"({"keyboard": {"runLoopSource": 1}})", "keyboard.runLoopSource is not a boolean"},
+        {R"({"keyboard": {"keepRunning": "yes"}})", "keyboard.keepRunning is not a boolean"},
+        {R"({"keyboard": {"failKeyboardEvents": [1.5]}})", "keyboard.failKeyboardEvents[0] is not"},
+        {R"({"keyboard": {"events": [{}]}})", "keyboard.events[0].type is missing"},
+        {R"({"keyboard": {"events": [{"type": "keyPress"}]}})", "unknown event type keyPress"},
+        {R"({"keyboard": {"events": [{"type": "keyDown", "keycode": 1}]}})",
+         "unknown key keyboard.events[0].keycode"},
+        {R"({"keyboard": {"events": [{"type": "keyDown", "keyCode": true}]}})",
+         "keyboard.events[0].keyCode is not an integer"},
+        {R"({"keyboard": {"events": [{"type": -1}]}})",
+         "keyboard.events[0].type is not an integer"},
+        {R"({"frontmostApplication": {"pid": "501"}})", "frontmostApplication.pid is not"},
+        {R"({"frontmostApplication": {"bundleIdentifier": null}})", "frontmostApplication.pid"},
+        {R"({"frontmostApplication": {"pid": 1, "bundleID": "x"}})",
+         "unknown key frontmostApplication.bundleID"},
+        {R"({"Clock": 1})", "unknown key Clock"},
+    };
+    for (const auto& [scenario, reason] : bad) {
+        try {
+            standin::loadScenario(scenario);
+            ADD_FAILURE() << "accepted " << scenario;
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find(reason), std::string::npos)
+                << scenario << " gave: " << error.what();
+        }
     }
+    // Every key in its right type is taken.
+    EXPECT_NO_THROW(standin::loadScenario(R"({"clock": 1, "frontmostApplication": null,
+        "keyboard": {"grantedTaps": [], "runLoopSource": false, "eventSource": false,
+                     "keepRunning": false, "failKeyboardEvents": [2],
+                     "events": [{"advance": 0.5, "type": 12, "keyCode": 54, "flags": 0,
+                                 "withoutUserInfo": true}]}})"));
 }
 
 TEST(Standin, GrantsTapsAndSourcesAsTheScenarioSays) {

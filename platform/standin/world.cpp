@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 
@@ -25,26 +27,133 @@ const std::pair<const char*, uint32_t> eventTypeNames[] = {
     {"tapDisabledByUserInput", 0xFFFFFFFF},
 };
 
-uint32_t parseEventType(const nlohmann::json& value) {
-    if (value.is_number_unsigned()) {
-        return value.get<uint32_t>();
+// One object of the scenario, read strictly. Its known keys are exactly those its reader asks
+// for: finish() rejects any other, so a misspelt key fails loudly instead of leaving a default.
+// A value of the wrong type is rejected too (nlohmann would turn true into 1), naming its path.
+class ObjectReader {
+  public:
+    ObjectReader(const nlohmann::json& value, std::string path)
+        : object(value), at(std::move(path)) {
+        if (!object.is_object()) {
+            throw std::runtime_error(described() + " is not an object");
+        }
     }
-    const auto name = value.get<std::string>();
+
+    // The member, or null when absent; every key asked for is a known key.
+    const nlohmann::json* find(const std::string& key) {
+        known.push_back(key);
+        const auto found = object.find(key);
+        return found == object.end() ? nullptr : &*found;
+    }
+
+    std::string pathOf(const std::string& key) const { return at.empty() ? key : at + "." + key; }
+
+    bool boolean(const std::string& key, bool fallback) {
+        const auto* value = find(key);
+        if (value == nullptr) {
+            return fallback;
+        }
+        expect(value->is_boolean(), key, "a boolean");
+        return value->get<bool>();
+    }
+
+    double number(const std::string& key, double fallback) {
+        const auto* value = find(key);
+        if (value == nullptr) {
+            return fallback;
+        }
+        expect(value->is_number(), key, "a number");
+        return value->get<double>();
+    }
+
+    template <typename Integer>
+    Integer integer(const std::string& key, Integer fallback) {
+        const auto* value = find(key);
+        return value == nullptr ? fallback : integerValue<Integer>(*value, pathOf(key));
+    }
+
+    // The elements of an array member, each handed to `read` with its path.
+    template <typename Read>
+    void array(const std::string& key, Read read) {
+        const auto* value = find(key);
+        if (value == nullptr) {
+            return;
+        }
+        expect(value->is_array(), key, "an array");
+        for (size_t i = 0; i < value->size(); ++i) {
+            read((*value)[i], pathOf(key) + "[" + std::to_string(i) + "]");
+        }
+    }
+
+    void expect(bool holds, const std::string& key, const char* what) const {
+        if (!holds) {
+            throw std::runtime_error(pathOf(key) + " is not " + what);
+        }
+    }
+
+    void finish() const {
+        for (const auto& [key, value] : object.items()) {
+            if (std::find(known.begin(), known.end(), key) == known.end()) {
+                throw std::runtime_error("unknown key " + pathOf(key));
+            }
+        }
+    }
+
+    template <typename Integer>
+    static Integer integerValue(const nlohmann::json& value, const std::string& path) {
+        const bool fits =
+            value.is_number_unsigned()
+                ? value.get<uint64_t>() <= uint64_t(std::numeric_limits<Integer>::max())
+            : value.is_number_integer()
+                ? value.get<int64_t>() >= int64_t(std::numeric_limits<Integer>::min())
+                : false;
+        if (!fits) {
+            throw std::runtime_error(path + " is not an integer in range");
+        }
+        return value.get<Integer>();
+    }
+
+    static std::string text(const nlohmann::json& value, const std::string& path) {
+        if (!value.is_string()) {
+            throw std::runtime_error(path + " is not a string");
+        }
+        return value.get<std::string>();
+    }
+
+  private:
+    std::string described() const { return at.empty() ? "the scenario" : at; }
+
+    const nlohmann::json& object;
+    std::string at;
+    std::vector<std::string> known;
+};
+
+uint32_t parseEventType(const nlohmann::json& value, const std::string& path) {
+    if (value.is_number()) {
+        return ObjectReader::integerValue<uint32_t>(value, path);
+    }
+    const auto name = ObjectReader::text(value, path);
     for (const auto& [known, raw] : eventTypeNames) {
         if (name == known) {
             return raw;
         }
     }
-    throw std::runtime_error("unknown event type " + name);
+    throw std::runtime_error(path + ": unknown event type " + name);
 }
 
-ScriptedEvent parseEvent(const nlohmann::json& value) {
+ScriptedEvent parseEvent(const nlohmann::json& value, const std::string& path) {
+    ObjectReader reader(value, path);
     ScriptedEvent event;
-    event.advance = value.value("advance", 0.0);
-    event.type = parseEventType(value.at("type"));
-    event.keyCode = value.value("keyCode", int64_t{0});
-    event.flags = value.value("flags", uint64_t{0});
-    event.withoutUserInfo = value.value("withoutUserInfo", false);
+    event.advance = reader.number("advance", 0.0);
+    const auto* type = reader.find("type");
+    if (type == nullptr) {
+        throw std::runtime_error(reader.pathOf("type") + " is missing");
+    }
+    event.type = parseEventType(*type, reader.pathOf("type"));
+    event.keyCode = reader.integer<int64_t>("keyCode", 0);
+    event.flags = reader.integer<uint64_t>("flags", 0);
+    event.withoutUserInfo = reader.boolean("withoutUserInfo", false);
+    reader.finish();
     return event;
 }
 
@@ -105,31 +214,45 @@ void misuse(const char* operation) {
 Scenario parseScenario(const std::string& text) {
     try {
         const auto document = nlohmann::json::parse(text);
-        if (!document.is_object()) {
-            throw std::runtime_error("the scenario is not a JSON object");
-        }
+        ObjectReader top(document, "");
         Scenario scenario;
-        scenario.clock = document.value("clock", scenario.clock);
-        if (const auto front = document.find("frontmostApplication");
-            front != document.end() && !front->is_null()) {
-            FrontmostApplication application{front->at("pid").get<pid_t>(), std::nullopt};
-            if (const auto bundle = front->find("bundleIdentifier");
-                bundle != front->end() && !bundle->is_null()) {
-                application.bundleIdentifier = bundle->get<std::string>();
+        scenario.clock = top.number("clock", scenario.clock);
+        if (const auto* front = top.find("frontmostApplication"); front && !front->is_null()) {
+            ObjectReader application(*front, "frontmostApplication");
+            const auto* pid = application.find("pid");
+            application.expect(pid != nullptr, "pid", "given");
+            FrontmostApplication found{
+                ObjectReader::integerValue<pid_t>(*pid, application.pathOf("pid")), std::nullopt};
+            if (const auto* bundle = application.find("bundleIdentifier");
+                bundle && !bundle->is_null()) {
+                found.bundleIdentifier =
+                    ObjectReader::text(*bundle, application.pathOf("bundleIdentifier"));
             }
-            scenario.frontmostApplication = application;
+            application.finish();
+            scenario.frontmostApplication = found;
         }
-        if (const auto keyboard = document.find("keyboard"); keyboard != document.end()) {
-            scenario.grantedTaps = keyboard->value("grantedTaps", scenario.grantedTaps);
-            scenario.runLoopSource = keyboard->value("runLoopSource", scenario.runLoopSource);
-            scenario.eventSource = keyboard->value("eventSource", scenario.eventSource);
-            scenario.keepRunning = keyboard->value("keepRunning", scenario.keepRunning);
-            scenario.failKeyboardEvents =
-                keyboard->value("failKeyboardEvents", scenario.failKeyboardEvents);
-            for (const auto& event : keyboard->value("events", nlohmann::json::array())) {
-                scenario.events.push_back(parseEvent(event));
+        if (const auto* keyboardValue = top.find("keyboard")) {
+            ObjectReader keyboard(*keyboardValue, "keyboard");
+            if (keyboard.find("grantedTaps") != nullptr) {
+                scenario.grantedTaps.clear();
+                keyboard.array("grantedTaps",
+                               [&](const nlohmann::json& tap, const std::string& path) {
+                                   scenario.grantedTaps.push_back(ObjectReader::text(tap, path));
+                               });
             }
+            scenario.runLoopSource = keyboard.boolean("runLoopSource", scenario.runLoopSource);
+            scenario.eventSource = keyboard.boolean("eventSource", scenario.eventSource);
+            scenario.keepRunning = keyboard.boolean("keepRunning", scenario.keepRunning);
+            keyboard.array("failKeyboardEvents", [&](const nlohmann::json& n,
+                                                     const std::string& path) {
+                scenario.failKeyboardEvents.push_back(ObjectReader::integerValue<int64_t>(n, path));
+            });
+            keyboard.array("events", [&](const nlohmann::json& event, const std::string& path) {
+                scenario.events.push_back(parseEvent(event, path));
+            });
+            keyboard.finish();
         }
+        top.finish();
         return scenario;
     } catch (const nlohmann::json::exception& error) {
         throw std::runtime_error(error.what());

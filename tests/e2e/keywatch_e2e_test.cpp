@@ -243,6 +243,12 @@ TEST_F(KeywatchProcess, ConfigurationFromTheCommandLine) {
         EXPECT_EQ(r.result.err, "");
         EXPECT_EQ(r.result.exitStatus, 0);
     }
+
+    // Started with "--config-json" as its own name: the first argument is then the value.
+    ProcessOptions renamed = options(scenario, {custom});
+    renamed.program = renamed.arguments[0];
+    renamed.arguments[0] = "--config-json";
+    EXPECT_EQ(runProcess(renamed).out, customLines);
 }
 
 TEST_F(KeywatchProcess, EveryLineReachesThePipeWhileTheProcessRuns) {
@@ -268,6 +274,14 @@ TEST_F(KeywatchProcess, BadScenarioIsTheStandinsOwnFailure) {
     EXPECT_EQ(result.exitStatus, 70);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err.rfind("standin: bad scenario: ", 0), 0u) << result.err;
+
+    // A misspelt key is as bad as broken JSON: the test that wrote it cannot pass by accident.
+    o.environment[0].second =
+        dir.write("typo.json", R"({"keyboard":{"grantedtaps":[]}, "trusted":"yes"})");
+    const ProcessResult typo = runProcess(o);
+    EXPECT_EQ(typo.exitStatus, 70);
+    EXPECT_EQ(typo.out, "");
+    EXPECT_EQ(typo.err, "standin: bad scenario: unknown key keyboard.grantedtaps\n");
 }
 
 }  // namespace
