@@ -40,15 +40,4 @@ TEST(KeyNameMapper, TableHasExactlyTheNamedCodes) {
     EXPECT_EQ(KeyNameMapper::name(0), "A");
 }
 
-TEST(KeysJson, EscapesAsThePlatformSerializer) {
-    EXPECT_EQ(keysJson({}), "[]");
-    EXPECT_EQ(keysJson({54}), R"([{"keyCode":54,"keyName":"RightCmd","enKeyName":"RightCmd"}])");
-    EXPECT_EQ(keysJson({44, 75}), R"([{"keyCode":44,"keyName":"\/","enKeyName":"\/"},)"
-                                  R"({"keyCode":75,"keyName":"Num\/","enKeyName":"Num\/"}])");
-    EXPECT_EQ(keysJson({10, 42}), R"([{"keyCode":10,"keyName":"\\","enKeyName":"\\"},)"
-                                  R"({"keyCode":42,"keyName":"\\","enKeyName":"\\"}])");
-    EXPECT_EQ(keysJson({39, 50}), R"([{"keyCode":39,"keyName":"'","enKeyName":"'"},)"
-                                  R"({"keyCode":50,"keyName":"`","enKeyName":"`"}])");
-}
-
 }  // namespace

@@ -96,8 +96,7 @@ bool isTapDisabled(uint32_t type) {
     return type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput;
 }
 
-}  // namespace
-
+// The event's key code, or nothing for a value the platform should never deliver.
 std::optional<uint16_t> keyCodeOf(CGEventRef event) {
     const int64_t code = CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode);
     if (code < 0 || code > 0xFFFF) {
@@ -106,10 +105,12 @@ std::optional<uint16_t> keyCodeOf(CGEventRef event) {
     return static_cast<uint16_t>(code);
 }
 
+// Only the five modifier bits keywatch compares.
 CGEventFlags normalizedFlags(CGEventFlags flags) {
     return flags & comparedFlags;
 }
 
+// "fn+cmd+shift+option+ctrl" for the bits present, "none" for none.
 std::string describeFlags(CGEventFlags flags) {
     std::string words;
     for (const auto& [bit, word] : flagWords) {
@@ -123,6 +124,7 @@ std::string describeFlags(CGEventFlags flags) {
     return words.empty() ? "none" : words;
 }
 
+// The "keys:" array: compact JSON with "/" written as "\\/".
 std::optional<std::string> keysJson(const std::vector<uint16_t>& keyCodes) {
     std::string json = "[";
     for (const auto& record : KeyNameMapper::payload(keyCodes)) {
@@ -137,6 +139,26 @@ std::optional<std::string> keysJson(const std::vector<uint16_t>& keyCodes) {
     }
     json += ']';
     return json;
+}
+
+const char* describe(KeyTransition transition) {
+    switch (transition) {
+        case KeyTransition::press:
+            return "press";
+        case KeyTransition::release:
+            return "release";
+        case KeyTransition::none:
+            break;
+    }
+    return "none";
+}
+
+}  // namespace
+
+KeyboardMonitor::~KeyboardMonitor() {
+    if (eventTap) {
+        CGEventTapEnable(eventTap.get(), false);
+    }
 }
 
 KeyboardMonitor::KeyboardMonitor(std::vector<ShortcutConfig> configured, FILE* out, FILE* err)
@@ -188,12 +210,16 @@ CGEventRef KeyboardMonitor::tapCallback(CGEventTapProxy, CGEventType type, CGEve
 
 CGEventRef KeyboardMonitor::handle(uint32_t type, CGEventRef event) {
     if (canSuppressEvents && shouldSuppressFnKeyEvent(type, event)) {
-        logDebug("blocked fn key event type=" + std::to_string(type) +
-                 " keyCode=" + std::to_string(*keyCodeOf(event)));
+        if (debugEnabled) {
+            writeDebugLine("blocked fn key event type=" + std::to_string(type) +
+                           " keyCode=" + std::to_string(*keyCodeOf(event)));
+        }
         return nullptr;
     }
     if (canSuppressEvents && shouldSuppressSystemDefinedEvent(type)) {
-        logDebug(blockedSystemDefinedMessage);
+        if (debugEnabled) {
+            writeDebugLine(blockedSystemDefinedMessage);
+        }
         return nullptr;
     }
     if (isTapDisabled(type)) {
@@ -224,7 +250,8 @@ CGEventRef KeyboardMonitor::handleKeyDown(CGEventRef event) {
         emitShortcutIfNeeded(shortcut);
     }
     if (debugEnabled) {
-        logDebug("keyDown keyCode=" + std::to_string(*keyCode) + " flags=" + describeFlags(flags));
+        writeDebugLine("keyDown keyCode=" + std::to_string(*keyCode) +
+                       " flags=" + describeFlags(flags));
     }
     return event;
 }
@@ -242,7 +269,7 @@ CGEventRef KeyboardMonitor::handleKeyUp(CGEventRef event) {
     detector.handleKeyUp(*keyCode);
     emitCurrentKeys();
     if (debugEnabled) {
-        logDebug("keyUp keyCode=" + std::to_string(*keyCode));
+        writeDebugLine("keyUp keyCode=" + std::to_string(*keyCode));
     }
     return event;
 }
@@ -283,8 +310,8 @@ CGEventRef KeyboardMonitor::handleFlagsChanged(CGEventRef event) {
             break;
     }
     if (debugEnabled) {
-        logDebug("flagsChanged keyCode=" + std::to_string(*keyCode) +
-                 " flags=" + describeFlags(flags) + " transition=" + describe(transition));
+        writeDebugLine("flagsChanged keyCode=" + std::to_string(*keyCode) +
+                       " flags=" + describeFlags(flags) + " transition=" + describe(transition));
     }
     const bool suppress =
         detector.shouldSuppressFlagsChangedEvent(*keyCode, flags, activeShortcutIds);
@@ -357,9 +384,7 @@ void KeyboardMonitor::markFnSuppressionWindow() {
     suppressSystemDefinedUntil = CFAbsoluteTimeGetCurrent() + fnSuppressionWindowSeconds;
 }
 
-void KeyboardMonitor::logDebug(const std::string& message) const {
-    if (!debugEnabled) {
-        return;
-    }
+// Callers test debugEnabled first, so no message is built when debugging is off.
+void KeyboardMonitor::writeDebugLine(const std::string& message) const {
     std::fputs((debugPrefix + message + "\n").c_str(), diagnostics);
 }

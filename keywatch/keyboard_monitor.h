@@ -1,5 +1,10 @@
 // Owns the event tap and handles every event it delivers: keeps the detector informed, prints
 // the key-state and shortcut lines, and runs the Fn suppression window.
+//
+// Lifetime: once start() has installed the tap, the run loop holds its source, and the platform
+// calls the monitor through a plain pointer it does not own. A started monitor therefore lives
+// as long as the process (main never destroys it); should one be destroyed anyway, its
+// destructor disables the tap first, so no event can reach the freed object.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +30,7 @@ class KeyboardMonitor {
                              FILE* diagnostics = stderr);
     KeyboardMonitor(const KeyboardMonitor&) = delete;
     KeyboardMonitor& operator=(const KeyboardMonitor&) = delete;
+    ~KeyboardMonitor();
 
     // Installs the first tap the platform grants, announces it and runs the run loop. False
     // when no tap or no run-loop source could be had; true once the run loop returns.
@@ -51,7 +57,7 @@ class KeyboardMonitor {
     bool shouldSuppressSystemDefinedEvent(uint32_t type) const;
     bool isFnWindowOpen() const;
     void markFnSuppressionWindow();
-    void logDebug(const std::string& message) const;
+    void writeDebugLine(const std::string& message) const;
 
     std::vector<ShortcutConfig> shortcuts;
     ShortcutDetector detector;
@@ -64,15 +70,3 @@ class KeyboardMonitor {
     FILE* output;
     FILE* diagnostics;
 };
-
-// The event's key code, or nothing for a value the platform should never deliver.
-std::optional<uint16_t> keyCodeOf(CGEventRef event);
-
-// Only the five modifier bits keywatch compares.
-CGEventFlags normalizedFlags(CGEventFlags flags);
-
-// "fn+cmd+shift+option+ctrl" for the bits present, "none" for none.
-std::string describeFlags(CGEventFlags flags);
-
-// The "keys:" array: compact JSON with "/" written as "\/".
-std::optional<std::string> keysJson(const std::vector<uint16_t>& keyCodes);

@@ -166,6 +166,52 @@ TEST_F(KeyboardMonitorTest, KeyCodesOutsideSixteenBitsAreIgnored) {
                           "\nshortcut:a\n");
 }
 
+TEST_F(KeyboardMonitorTest, KeysLinesEscapeAsThePlatformSerializerForEveryCode) {
+    monitor();
+    // Two keys held, then released, then the next pair; each line is the whole held list.
+    const auto pair = [&](int64_t first, int64_t second) {
+        send(kCGEventKeyDown, first);
+        send(kCGEventKeyDown, second);
+        const std::string out = this->out.take();
+        send(kCGEventKeyUp, first);
+        send(kCGEventKeyUp, second);
+        this->out.take();
+        return out.substr(out.find('\n') + 1);
+    };
+    EXPECT_EQ(pair(44, 75), R"(keys:[{"keyCode":44,"keyName":"\/","enKeyName":"\/"},)"
+                            R"({"keyCode":75,"keyName":"Num\/","enKeyName":"Num\/"}])"
+                            "\n");
+    EXPECT_EQ(pair(10, 42), R"(keys:[{"keyCode":10,"keyName":"\\","enKeyName":"\\"},)"
+                            R"({"keyCode":42,"keyName":"\\","enKeyName":"\\"}])"
+                            "\n");
+    EXPECT_EQ(pair(39, 50), R"(keys:[{"keyCode":39,"keyName":"'","enKeyName":"'"},)"
+                            R"({"keyCode":50,"keyName":"`","enKeyName":"`"}])"
+                            "\n");
+    // Codes past the named ones, up to the largest.
+    EXPECT_EQ(pair(179, 200), R"(keys:[{"keyCode":179,"keyName":"Fn","enKeyName":"Fn"},)"
+                              R"({"keyCode":200,"keyName":"Key200","enKeyName":"Key200"}])"
+                              "\n");
+    EXPECT_EQ(pair(65535, 180),
+              R"(keys:[{"keyCode":65535,"keyName":"Key65535","enKeyName":"Key65535"},)"
+              R"({"keyCode":180,"keyName":"Key180","enKeyName":"Key180"}])"
+              "\n");
+}
+
+TEST_F(KeyboardMonitorTest, FnEventWithoutTransitionOpensTheWindow) {
+    monitor();
+    send(kCGEventFlagsChanged, 63, fn);
+    // With no Fn shortcut the press opens no window: system-defined events pass.
+    EXPECT_TRUE(send(systemDefined, 0));
+    out.take();
+    // Fn already held and its bit still set: no transition, no line, but the window opens.
+    EXPECT_FALSE(send(kCGEventFlagsChanged, 63, fn));
+    EXPECT_EQ(out.take(), "");
+    standin::advanceClock(0.5);
+    EXPECT_FALSE(send(systemDefined, 0));
+    standin::advanceClock(0.05);
+    EXPECT_TRUE(send(systemDefined, 0));
+}
+
 TEST_F(KeyboardMonitorTest, FnKeyOfTheDefaultConfigurationIsSwallowedGoingDown) {
     monitor();
     EXPECT_FALSE(send(kCGEventFlagsChanged, 63, fn));

@@ -57,18 +57,6 @@ bool isStaleCleanupExempt(uint16_t keyCode) {
 
 }  // namespace
 
-const char* describe(KeyTransition transition) {
-    switch (transition) {
-        case KeyTransition::press:
-            return "press";
-        case KeyTransition::release:
-            return "release";
-        case KeyTransition::none:
-            break;
-    }
-    return "none";
-}
-
 ShortcutDetector::ShortcutDetector(std::vector<ShortcutConfig> configured)
     : shortcuts(std::move(configured)) {}
 

@@ -11,8 +11,6 @@
 
 enum class KeyTransition { none, press, release };
 
-const char* describe(KeyTransition transition);
-
 class ShortcutDetector {
   public:
     static constexpr double staleKeyThresholdSeconds = 10.0;
