@@ -277,7 +277,7 @@ TEST_F(KeywatchProcess, BadScenarioIsTheStandinsOwnFailure) {
 
     // A misspelt key is as bad as broken JSON: the test that wrote it cannot pass by accident.
     o.environment[0].second =
-        dir.write("typo.json", R"({"keyboard":{"grantedtaps":[]}, "trusted":"yes"})");
+        dir.write("typo.json", R"({"keyboard":{"grantedtaps":[]}})");
     const ProcessResult typo = runProcess(o);
     EXPECT_EQ(typo.exitStatus, 70);
     EXPECT_EQ(typo.out, "");
