@@ -3,6 +3,7 @@
 #include <opus_defines.h>
 #include <opusenc.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -29,9 +30,12 @@ constexpr const char* encoder_name = "libopusenc-unified-buffer";
 constexpr size_t read_buffer_bytes = 8192;
 constexpr int bytes_per_sample = 2;
 
-// Reports the first request that fails; true when all succeeded.
-bool apply_requests(OggOpusEnc* encoder, int bitrate, bool vbr, int signal, int frame_duration,
-                    int* status) {
+// The input is 16-bit little-endian PCM handed to the library in place, as native samples.
+static_assert(std::endian::native == std::endian::little, "PCM is passed on without byte swaps");
+static_assert(sizeof(opus_int16) == bytes_per_sample);
+
+// Reports the first request that fails; status_ok when all succeeded.
+int apply_requests(OggOpusEnc* encoder, int bitrate, bool vbr, int signal, int frame_duration) {
     struct request {
         int code;
         int value;
@@ -49,17 +53,16 @@ bool apply_requests(OggOpusEnc* encoder, int bitrate, bool vbr, int signal, int 
         const int result = ope_encoder_ctl(encoder, r.code, r.value);
         if (result != OPE_OK) {
             std::fprintf(stderr, r.message, ope_strerror(result));
-            *status = r.status;
-            return false;
+            return r.status;
         }
     }
-    return true;
+    return status_ok;
 }
 
 // Feeds standard input to the encoder in blocks of whole frames until end of file.
 int encode_input(OggOpusEnc* encoder, int channels) {
-    // The one buffer: samples go to the library in place.
-    static unsigned char buffer[read_buffer_bytes];
+    // The one buffer: read as bytes, its samples go to the library in place.
+    static opus_int16 buffer[read_buffer_bytes / bytes_per_sample];
     while (!std::feof(stdin)) {
         const size_t bytes = std::fread(buffer, 1, sizeof buffer, stdin);
         if (bytes == 0) {
@@ -74,8 +77,7 @@ int encode_input(OggOpusEnc* encoder, int channels) {
         if (frames == 0) {
             continue;
         }
-        const int result =
-            ope_encoder_write(encoder, reinterpret_cast<const opus_int16*>(buffer), frames);
+        const int result = ope_encoder_write(encoder, buffer, frames);
         if (result != OPE_OK) {
             std::fprintf(stderr, write_failed_message, ope_strerror(result));
             return status_write_failed;
@@ -134,9 +136,9 @@ int run_opuspipe(int argc, char** argv) {
         return status_encoder_failed;
     }
 
-    int status = status_ok;
-    if (apply_requests(encoder, bitrate, vbr, signal_from_arg(signal_text),
-                       frame_duration_from_ms(frame_ms), &status)) {
+    int status = apply_requests(encoder, bitrate, vbr, signal_from_arg(signal_text),
+                                frame_duration_from_ms(frame_ms));
+    if (status == status_ok) {
         status = encode_input(encoder, channels);
     }
     if (status == status_ok) {
