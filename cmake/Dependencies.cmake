@@ -1,37 +1,7 @@
 # Every library is installed on the machine (scripts/setup) and found here, never vendored.
 find_package(PkgConfig REQUIRED)
 
-# Names in a pkg-config static list that are the operating system's own on a Mac (libSystem).
-set(HELPERS_SYSTEM_LIBRARIES m c dl pthread System)
-
-# helpers_static_library(<target> <module>): an imported target that links <module> and what its
-# static list brings in from their archives, with its headers. A Mac that runs the programs has no
-# Homebrew, so no library may come from a dylib; an archive that is missing stops the configure.
-function(helpers_static_library target module)
-    string(MAKE_C_IDENTIFIER "HELPERS_${module}" prefix)
-    pkg_check_modules(${prefix} REQUIRED ${module})
-    set(archives "")
-    foreach(name IN LISTS ${prefix}_STATIC_LIBRARIES)
-        if(name IN_LIST HELPERS_SYSTEM_LIBRARIES)
-            list(APPEND archives "-l${name}")
-            continue()
-        endif()
-        # Homebrew's lib/ holds the dylib beside the archive; ask for the archive by its name.
-        find_library(${prefix}_ARCHIVE_${name} NAMES "lib${name}.a"
-                     PATHS ${${prefix}_STATIC_LIBRARY_DIRS} NO_DEFAULT_PATH)
-        if(NOT ${prefix}_ARCHIVE_${name})
-            message(FATAL_ERROR
-                "lib${name}.a (needed by ${module}) is not in ${${prefix}_STATIC_LIBRARY_DIRS}. "
-                "The macOS programs link it statically: install the static library of ${module} "
-                "(Homebrew's formula ships it) or point PKG_CONFIG_PATH at a prefix that has it.")
-        endif()
-        list(APPEND archives "${${prefix}_ARCHIVE_${name}}")
-    endforeach()
-    add_library(${target} INTERFACE IMPORTED GLOBAL)
-    set_target_properties(${target} PROPERTIES
-        INTERFACE_INCLUDE_DIRECTORIES "${${prefix}_STATIC_INCLUDE_DIRS}"
-        INTERFACE_LINK_LIBRARIES "${archives}")
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/StaticLibrary.cmake)
 
 if(APPLE)
     # Homebrew lives in /usr/local (Intel) or /opt/homebrew (Apple silicon); other prefixes come

@@ -16,6 +16,7 @@ TEST(PlatformStrings, RoundTripsEveryPlane) {
     ASSERT_TRUE(string);
     EXPECT_EQ(toUtf8(string.get()), text);
     EXPECT_EQ(toUtf16(string.get()), u"caf\u00e9 \u20ac \U0001F600 /\\\"");
+    EXPECT_EQ(utf8ToUtf16(text), u"caf\u00e9 \u20ac \U0001F600 /\\\"");
     EXPECT_EQ(toUtf8(makeCFString("").get()), "");
     EXPECT_EQ(toUtf8(nullptr), "");
     EXPECT_TRUE(toUtf16(nullptr).empty());
@@ -43,6 +44,7 @@ TEST(PlatformStrings, MalformedUtf8MakesNoString) {
     for (const std::string bad :
          {"\xff", "a\xc3", "\xed\xa0\x80", "\xc0\xaf", "\xf4\x90\x80\x80"}) {
         EXPECT_FALSE(makeCFString(bad)) << bad.size();
+        EXPECT_TRUE(utf8ToUtf16(bad).empty()) << bad.size();
     }
 }
 

@@ -13,6 +13,7 @@ TEST(PlatformText, LowercasesByTheFullMappingWithoutLanguageRules) {
     // Full mapping: one capital can become two units; no Turkish dotless i without a locale.
     EXPECT_EQ(lowercased(u"\u0130I"), u"i\u0307i");
     EXPECT_EQ(lowercased(u"\u03A3\U00010400"), u"\u03C3\U00010428");
+    EXPECT_EQ(lowercased(u"\u00CC"), u"\u00EC");  // no Lithuanian dot above either
     EXPECT_EQ(lowercased(u""), u"");
 }
 
@@ -42,6 +43,8 @@ TEST(PlatformText, FindsTheFirstOccurrenceUnderCanonicalEquivalence) {
     // A base letter does not match the start of a letter that carries a mark.
     EXPECT_EQ(span(u"e\u0301 e", u"e"), std::make_pair(size_t{3}, size_t{1}));
     EXPECT_EQ(span(u"\U0001F600x", u"x"), std::make_pair(size_t{2}, size_t{1}));
+    // The first candidate ends inside a letter; the next one overlaps it and is the answer.
+    EXPECT_EQ(span(u"\u00E1\u00E1a", u"\u00E1a"), std::make_pair(size_t{1}, size_t{2}));
     EXPECT_FALSE(findCanonicallyEquivalent(u"Hello", u"hello"));
     EXPECT_FALSE(findCanonicallyEquivalent(u"Hello", u""));
     EXPECT_FALSE(findCanonicallyEquivalent(u"", u"a"));
@@ -62,6 +65,7 @@ TEST(PlatformText, ReleasesEveryObjectItMakes) {
     (void)findCanonicallyEquivalent(u"caf\u00E9", u"e\u0301");
     (void)canonicallyEqual(u"a", u"b");
     (void)utf16ToUtf8(u"a\xD800");
+    (void)utf8ToUtf16("\xc3\xa9");
     EXPECT_EQ(standin::liveObjects(), before);
 }
 

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "platform/cf_ref.h"
+#include "platform/core_foundation.h"
 #include "platform/frontmost_application.h"
 
 namespace {
@@ -105,6 +107,36 @@ TEST(Standin, FrontmostApplicationFromTheScenario) {
 
     EXPECT_THROW(standin::loadScenario(R"({"frontmostApplication": {"bundleIdentifier": "x"}})"),
                  std::runtime_error);
+}
+
+CFRef<CFStringRef> unitString(std::u16string_view units) {
+    return CFRef<CFStringRef>(CFStringCreateWithCharacters(
+        kCFAllocatorDefault, reinterpret_cast<const UniChar*>(units.data()),
+        static_cast<CFIndex>(units.size())));
+}
+
+TEST(Standin, StringServicesKeepToTheRangeAndBufferTheyAreGiven) {
+    // Units 0-3, 5-9 (decomposed) and 11-14: the same word three times.
+    const auto text = unitString(u"caf\u00E9 cafe\u0301 caf\u00E9");
+    const auto wanted = unitString(u"caf\u00E9");
+    CFRange found{-1, -1};
+    ASSERT_TRUE(CFStringFindWithOptions(text.get(), wanted.get(), CFRange{1, 14},
+                                        kCFCompareNonliteral, &found));
+    EXPECT_EQ(found.location, 5);  // offsets of the whole text, not of the range
+    EXPECT_EQ(found.length, 5);
+    // The range ends before the second word's accent, and the third is outside it.
+    EXPECT_FALSE(CFStringFindWithOptions(text.get(), wanted.get(), CFRange{1, 8},
+                                         kCFCompareNonliteral, &found));
+
+    // UTF-8 stops before a character that does not fit whole.
+    const auto emoji = unitString(u"a\U0001F600b");
+    UInt8 bytes[8] = {};
+    CFIndex used = -1;
+    EXPECT_EQ(CFStringGetBytes(emoji.get(), CFRange{0, 4}, kCFStringEncodingUTF8, 0, false, bytes,
+                               4, &used),
+              1);
+    EXPECT_EQ(used, 1);
+    EXPECT_EQ(bytes[1], 0);
 }
 
 // The run loop is the process's own; this is the only test that adds a source to it.

@@ -1,0 +1,70 @@
+# cmake -DSOURCE_DIR=<project> -DWORK_DIR=<scratch> -P static_library_test.cmake
+# A made-up prefix holds fakeenc, which requires fakecodec; both have a dylib and a shared object
+# beside their archives. helpers_static_library must link the archives by their full paths, keep m
+# as -lm, and stop the configure, naming the archive, when fakecodec has none.
+cmake_minimum_required(VERSION 3.25)
+
+function(configure_against prefix out_result out_output)
+    file(REMOVE_RECURSE "${WORK_DIR}/build")
+    execute_process(
+        COMMAND ${CMAKE_COMMAND} -E env "PKG_CONFIG_PATH=${prefix}/lib/pkgconfig"
+                ${CMAKE_COMMAND} -S "${WORK_DIR}/project" -B "${WORK_DIR}/build"
+        RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    set(${out_result} "${result}" PARENT_SCOPE)
+    set(${out_output} "${output}" PARENT_SCOPE)
+endfunction()
+
+function(fail message output)
+    message(FATAL_ERROR "${message}\n--- configure output ---\n${output}")
+endfunction()
+
+file(REMOVE_RECURSE "${WORK_DIR}")
+set(prefix "${WORK_DIR}/prefix")
+foreach(name fakeenc fakecodec)
+    set(requires "")
+    if(name STREQUAL "fakeenc")
+        set(requires "Requires.private: fakecodec")
+    endif()
+    file(WRITE "${prefix}/lib/pkgconfig/${name}.pc"
+         "libdir=${prefix}/lib\nincludedir=${prefix}/include\n"
+         "Name: ${name}\nDescription: test\nVersion: 1\n${requires}\n"
+         "Libs: -L\${libdir} -l${name}\nLibs.private: -lm\nCflags: -I\${includedir}/${name}\n")
+    file(TOUCH "${prefix}/lib/lib${name}.a" "${prefix}/lib/lib${name}.so"
+               "${prefix}/lib/lib${name}.dylib")
+endforeach()
+file(WRITE "${WORK_DIR}/project/CMakeLists.txt" "
+cmake_minimum_required(VERSION 3.25)
+project(static_library_check NONE)
+find_package(PkgConfig REQUIRED)
+include(\"${SOURCE_DIR}/cmake/StaticLibrary.cmake\")
+helpers_static_library(fixture::enc fakeenc)
+get_target_property(links fixture::enc INTERFACE_LINK_LIBRARIES)
+message(STATUS \"links=[\${links}]\")
+")
+
+configure_against("${prefix}" result output)
+if(NOT result EQUAL 0)
+    fail("configure failed with every archive present" "${output}")
+endif()
+string(REGEX MATCH "links=\\[([^]\n]*)\\]" _ "${output}")
+set(links "${CMAKE_MATCH_1}")
+set(allowed "${prefix}/lib/libfakeenc.a" "${prefix}/lib/libfakecodec.a" "-lm")
+foreach(wanted IN LISTS allowed)
+    if(NOT wanted IN_LIST links)
+        fail("${wanted} is not linked: ${links}" "${output}")
+    endif()
+endforeach()
+foreach(item IN LISTS links)
+    if(NOT item IN_LIST allowed)
+        fail("linked other than the archives and -lm: ${item}" "${output}")
+    endif()
+endforeach()
+
+file(REMOVE "${prefix}/lib/libfakecodec.a")
+configure_against("${prefix}" result output)
+if(result EQUAL 0)
+    fail("configure went on without libfakecodec.a" "${output}")
+endif()
+if(NOT output MATCHES "libfakecodec\\.a" OR NOT output MATCHES "static library of fakecodec")
+    fail("the failure does not name the missing archive and what to install" "${output}")
+endif()
