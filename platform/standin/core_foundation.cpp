@@ -142,6 +142,23 @@ Boolean CFBooleanGetValue(CFBooleanRef boolean) {
     return as<__CFBoolean>(boolean, "CFBooleanGetValue")->value;
 }
 
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr) {
+    const double value = as<__CFNumber>(number, "CFNumberGetValue")->value;
+    switch (theType) {
+        case kCFNumberDoubleType:
+            *static_cast<double*>(valuePtr) = value;
+            return true;
+        case kCFNumberSInt64Type: {
+            // Lossy conversions still write a value, and say so, as the platform does.
+            const bool fits = value >= -9.2233720368547758e18 && value < 9.2233720368547758e18;
+            const auto whole = fits ? static_cast<int64_t>(value) : int64_t{0};
+            *static_cast<int64_t*>(valuePtr) = whole;
+            return fits && static_cast<double>(whole) == value;
+        }
+    }
+    standin::misuse("CFNumberGetValue");
+}
+
 CFAbsoluteTime CFAbsoluteTimeGetCurrent(void) {
     return standin::world().clock;
 }

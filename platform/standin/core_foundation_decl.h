@@ -22,6 +22,7 @@ using CFCharacterSetRef = const struct __CFCharacterSet*;
 using CFArrayRef = const struct __CFArray*;
 using CFBooleanRef = const struct __CFBoolean*;
 using CFNumberRef = const struct __CFNumber*;
+using CFDataRef = const struct __CFData*;
 using CFMachPortRef = struct __CFMachPort*;
 using CFRunLoopRef = struct __CFRunLoop*;
 using CFRunLoopSourceRef = struct __CFRunLoopSource*;
@@ -43,6 +44,11 @@ enum CFComparisonResult : CFIndex {
     kCFCompareLessThan = -1,
     kCFCompareEqualTo = 0,
     kCFCompareGreaterThan = 1,
+};
+
+enum CFNumberType : CFIndex {
+    kCFNumberSInt64Type = 4,
+    kCFNumberDoubleType = 13,
 };
 
 enum CFCharacterSetPredefinedSet : CFIndex {
@@ -90,6 +96,11 @@ CFIndex CFArrayGetCount(CFArrayRef theArray);
 const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx);
 
 Boolean CFBooleanGetValue(CFBooleanRef boolean);
+
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
+
+CFTypeID CFDataGetTypeID(void);
+const UInt8* CFDataGetBytePtr(CFDataRef theData);
 
 CFAbsoluteTime CFAbsoluteTimeGetCurrent(void);
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/accessibility.h"
 #include "platform/standin/world.h"
 
 struct __CFString : standin::Object {
@@ -76,4 +77,39 @@ struct __CGEventSource : standin::Object {
     static constexpr CFTypeID typeIdValue = standin::eventSourceType;
     explicit __CGEventSource(CGEventSourceStateID id) : Object(typeIdValue, false), stateID(id) {}
     CGEventSourceStateID stateID;
+};
+
+struct __CFAttributedString : standin::Object {
+    static constexpr CFTypeID typeIdValue = standin::attributedStringType;
+    __CFAttributedString() : Object(typeIdValue, false) {}
+};
+
+struct __AXUIElement : standin::Object {
+    static constexpr CFTypeID typeIdValue = standin::elementType;
+    explicit __AXUIElement(std::string elementId)
+        : Object(typeIdValue, false), id(std::move(elementId)) {}
+    std::string id;
+};
+
+struct __AXValue : standin::Object {
+    static constexpr CFTypeID typeIdValue = standin::axValueType;
+    explicit __AXValue(AXValueType t) : Object(typeIdValue, false), type(t) {}
+    AXValueType type;
+    CFRange range{0, 0};
+    CGPoint point{0, 0};
+};
+
+// The layout data of an input source; its byte pointer is the stand-in's layout itself.
+struct __CFData : standin::Object {
+    static constexpr CFTypeID typeIdValue = standin::dataType;
+    explicit __CFData(standin::KeyboardLayout keys)
+        : Object(typeIdValue, false), layout(std::move(keys)) {}
+    standin::KeyboardLayout layout;
+};
+
+struct __TISInputSource : standin::Object {
+    static constexpr CFTypeID typeIdValue = standin::inputSourceType;
+    __TISInputSource() : Object(typeIdValue, false) {}
+    ~__TISInputSource() override;
+    __CFData* layoutData = nullptr;  // owned; null for a source without Unicode layout data
 };

@@ -9,6 +9,7 @@
 #include "platform/cf_ref.h"
 #include "platform/core_foundation.h"
 #include "platform/frontmost_application.h"
+#include "platform/keyboard_layout.h"
 
 namespace {
 
@@ -30,8 +31,7 @@ TEST(Standin, RejectsMalformedScenariosNamingTheKey) {
         {"[]", "the scenario is not an object"},
         {R"({"clock": "now"})", "clock is not a number"},
         {R"({"clock": true})", "clock is not a number"},
-        {R"({"keyboard": {"grantedtaps": []}, "trusted": "yes"})",
-         "unknown key keyboard.grantedtaps"},
+        {R"({"keyboard": {"grantedtaps": []}})", "unknown key keyboard.grantedtaps"},
         {R"({"keyboard": {"grantedTaps": "all"}})", "keyboard.grantedTaps is not an array"},
         {R"({"keyboard": {"grantedTaps": [1]}})", "keyboard.grantedTaps[0] is not a string"},
         {R"({"keyboard": {"runLoopSource": 1}})", "keyboard.runLoopSource is not a boolean"},
@@ -50,6 +50,28 @@ TEST(Standin, RejectsMalformedScenariosNamingTheKey) {
         {R"({"frontmostApplication": {"pid": 1, "bundleID": "x"}})",
          "unknown key frontmostApplication.bundleID"},
         {R"({"Clock": 1})", "unknown key Clock"},
+        {R"({"trusted": "yes"})", "trusted is not a boolean"},
+        {R"({"elements": {"a": {"attribute": {}}}})", "unknown key elements.a.attribute"},
+        {R"({"elements": {"a": {"attributes": {"AXRole": {"elem": "a"}}}}})",
+         "unknown value form elements.a.attributes.AXRole.elem"},
+        {R"({"elements": {"a": {"attributes": {"AXParent": {"element": "b"}}}}})",
+         "elements.a.attributes.AXParent names no element: b"},
+        {R"({"systemWide": {"attributes": {"AXFocusedUIElement": {"element": "app:9"}}}})",
+         "names no element: app:9"},
+        {R"({"elements": {"a": {"attributes": {"AXChildren": {"array": [null]}}}}})",
+         "cannot stand in a list"},
+        {R"({"elements": {"a": {"attributes": {"AXSelectedTextRange": {"range": [1]}}}}})",
+         "elements.a.attributes.AXSelectedTextRange.range is not a pair of numbers"},
+        {R"({"elements": {"a": {"settable": {"AXValue": "yes"}}}})",
+         "elements.a.settable.AXValue is not an object"},
+        {R"({"elements": {"a": {"attributes": {"AXValue": {"utf16": [65536]}}}}})",
+         "elements.a.attributes.AXValue.utf16 is not an integer in range"},
+        {R"({"applications": {"x1": {}}})", "applications.x1: not a process id"},
+        {R"({"inputSource": {}})", "inputSource.layout is not given"},
+        {R"({"inputSource": {"layout": {"v": "v"}}})", "inputSource.layout.v: not a key code"},
+        {R"({"inputSource": {"layout": {"9": 9}}})", "inputSource.layout.9 is not an object"},
+        {R"({"inputSource": {"layout": {"9": {"error": "x"}}}})", "inputSource.layout.9.error is"},
+        {R"({"keyboardType": 256})", "keyboardType is not an integer in range"},
     };
     for (const auto& [scenario, reason] : bad) {
         try {
@@ -62,6 +84,13 @@ TEST(Standin, RejectsMalformedScenariosNamingTheKey) {
     }
     // Every key in its right type is taken.
     EXPECT_NO_THROW(standin::loadScenario(R"({"clock": 1, "frontmostApplication": null,
+        "trusted": false, "systemWide": {"attributes": {"AXFocusedUIElement": {"element": "f"}}},
+        "applications": {"501": {"attributes": {"AXFocusedWindow": {"element": "f"}}}},
+        "elements": {"f": {"attributes": {"AXValue": {"utf16": [55296, 65]},
+            "AXParent": {"element": "app:501"}, "AXChildren": {"array": [{"element": "systemWide"}]},
+            "AXPosition": {"point": [1.5, 2]}, "AXDescription": {"attributedString": "d"},
+            "AXTitle": null, "AXHelp": {"error": -25212}, "AXEditable": 1},
+            "settable": {"AXValue": true, "AXTitle": {"error": -25204}}}},
         "keyboard": {"grantedTaps": [], "runLoopSource": false, "eventSource": false,
                      "keepRunning": false, "failKeyboardEvents": [2],
                      "events": [{"advance": 0.5, "type": 12, "keyCode": 54, "flags": 0,
@@ -171,6 +200,53 @@ TEST(Standin, RunLoopDeliversUntilDisabledAndAgainAfterReEnable) {
     };
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(CFAbsoluteTimeGetCurrent(), 12.5);
+}
+
+// What key `code` types in the current layout, or "error N", or "no source" / "no layout".
+std::u16string typedBy(UInt16 code) {
+    const CFRef<TISInputSourceRef> source(TISCopyCurrentKeyboardInputSource());
+    if (!source) {
+        return u"no source";
+    }
+    const auto data = static_cast<CFDataRef>(
+        TISGetInputSourceProperty(source.get(), kTISPropertyUnicodeKeyLayoutData));
+    if (data == nullptr) {
+        return u"no layout";
+    }
+    const auto* layout = reinterpret_cast<const UCKeyboardLayout*>(CFDataGetBytePtr(data));
+    UInt32 deadKeys = 7;
+    UniChar buffer[4] = {};
+    UniCharCount length = 9;
+    const OSStatus status = UCKeyTranslate(layout, code, kUCKeyActionDisplay, 0, LMGetKbdType(), 0,
+                                           &deadKeys, 4, &length, buffer);
+    EXPECT_EQ(deadKeys, 0u);
+    if (status != noErr) {
+        EXPECT_EQ(length, 0u);
+        return u"error " + std::u16string(1, u'0' + static_cast<char16_t>(-status % 10));
+    }
+    return std::u16string(reinterpret_cast<const char16_t*>(buffer), length);
+}
+
+TEST(Standin, KeyboardLayoutsAsTheScenarioSays) {
+    const long before = standin::liveObjects();
+    standin::loadScenario("{}");
+    EXPECT_EQ(typedBy(9), u"v");
+    EXPECT_EQ(typedBy(8), u"c");
+    EXPECT_EQ(typedBy(10), u"");  // no letter or digit there
+    EXPECT_EQ(LMGetKbdType(), 40);
+    standin::loadScenario(R"({"inputSource": {"layout": {"47": "V", "3": "ab", "4": "abcde",
+        "5": {"error": -25342}}}, "keyboardType": 41})");
+    EXPECT_EQ(typedBy(47), u"V");
+    EXPECT_EQ(typedBy(9), u"");
+    EXPECT_EQ(typedBy(3), u"ab");
+    EXPECT_EQ(typedBy(4), u"error 0");  // five units do not fit in four: -25340
+    EXPECT_EQ(typedBy(5), u"error 2");
+    EXPECT_EQ(LMGetKbdType(), 41);
+    standin::loadScenario(R"({"inputSource": {"layout": null}})");
+    EXPECT_EQ(typedBy(9), u"no layout");
+    standin::loadScenario(R"({"inputSource": null})");
+    EXPECT_EQ(typedBy(9), u"no source");
+    EXPECT_EQ(standin::liveObjects(), before);
 }
 
 }  // namespace

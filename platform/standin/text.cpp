@@ -113,6 +113,31 @@ void requireOptions(CFStringCompareFlags options, const char* operation) {
 
 }  // namespace
 
+std::u16string standin::utf16(std::string_view utf8) {
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8(nullptr, 0, &length, utf8.data(), static_cast<int32_t>(utf8.size()), &status);
+    std::u16string units(static_cast<size_t>(length), u'\0');
+    status = U_ZERO_ERROR;
+    u_strFromUTF8(reinterpret_cast<UChar*>(units.data()), length, nullptr, utf8.data(),
+                  static_cast<int32_t>(utf8.size()), &status);
+    if (U_FAILURE(status)) {
+        misuse("utf16 (not UTF-8)");
+    }
+    return units;
+}
+
+std::string standin::utf8(std::u16string_view units) {
+    std::string out(units.size() * 3, '\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
+                       reinterpret_cast<const UChar*>(units.data()),
+                       static_cast<int32_t>(units.size()), 0xFFFD, nullptr, &status);
+    out.resize(U_FAILURE(status) ? 0 : static_cast<size_t>(length));
+    return out;
+}
+
 extern "C" {
 
 CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding,

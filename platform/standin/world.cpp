@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <type_traits>
 
 #include "platform/standin/standin.h"
 
@@ -192,6 +194,193 @@ World loadFromEnvironment() {
     return loaded;
 }
 
+AttributeValue parseValue(const nlohmann::json& value, const std::string& path);
+
+// A one-key object naming a value form.
+AttributeValue parseForm(const nlohmann::json& value, const std::string& path) {
+    using Kind = AttributeValue::Kind;
+    if (value.size() != 1) {
+        throw std::runtime_error(path + " is not a value (one of the value forms)");
+    }
+    const auto& [form, content] = *value.items().begin();
+    const std::string at = path + "." + form;
+    AttributeValue parsed;
+    const auto pairOf = [&](auto& into) {
+        if (!content.is_array() || content.size() != 2 || !content[0].is_number() ||
+            !content[1].is_number()) {
+            throw std::runtime_error(at + " is not a pair of numbers");
+        }
+        for (size_t i = 0; i < 2; ++i) {
+            into[i] = std::is_integral_v<std::remove_reference_t<decltype(into[0])>>
+                          ? ObjectReader::integerValue<int64_t>(content[i], at)
+                          : content[i].template get<double>();
+        }
+    };
+    if (form == "element") {
+        parsed.kind = Kind::element;
+        parsed.element = ObjectReader::text(content, at);
+    } else if (form == "array") {
+        parsed.kind = Kind::array;
+        if (!content.is_array()) {
+            throw std::runtime_error(at + " is not an array");
+        }
+        for (size_t i = 0; i < content.size(); ++i) {
+            parsed.items.push_back(parseValue(content[i], at + "[" + std::to_string(i) + "]"));
+            const auto kind = parsed.items.back().kind;
+            if (kind == Kind::null || kind == Kind::error) {
+                throw std::runtime_error(at + "[" + std::to_string(i) +
+                                         "] cannot stand in a list (null or error)");
+            }
+        }
+    } else if (form == "range") {
+        parsed.kind = Kind::range;
+        pairOf(parsed.range);
+    } else if (form == "point") {
+        parsed.kind = Kind::point;
+        pairOf(parsed.point);
+    } else if (form == "attributedString") {
+        parsed.kind = Kind::attributedString;
+        parsed.text = utf16(ObjectReader::text(content, at));
+    } else if (form == "utf16") {
+        // Code units as they are, lone surrogates included, which JSON text cannot carry.
+        parsed.kind = Kind::text;
+        if (!content.is_array()) {
+            throw std::runtime_error(at + " is not an array");
+        }
+        for (const auto& unit : content) {
+            parsed.text += static_cast<char16_t>(ObjectReader::integerValue<uint16_t>(unit, at));
+        }
+    } else if (form == "error") {
+        parsed.kind = Kind::error;
+        parsed.error = ObjectReader::integerValue<int32_t>(content, at);
+    } else {
+        throw std::runtime_error("unknown value form " + at);
+    }
+    return parsed;
+}
+
+AttributeValue parseValue(const nlohmann::json& value, const std::string& path) {
+    using Kind = AttributeValue::Kind;
+    AttributeValue parsed;
+    if (value.is_string()) {
+        parsed.kind = Kind::text;
+        parsed.text = utf16(value.get<std::string>());
+    } else if (value.is_boolean()) {
+        parsed.kind = Kind::boolean;
+        parsed.boolean = value.get<bool>();
+    } else if (value.is_number()) {
+        parsed.kind = Kind::number;
+        parsed.number = value.get<double>();
+    } else if (value.is_null()) {
+        parsed.kind = Kind::null;
+    } else if (value.is_object()) {
+        parsed = parseForm(value, path);
+    } else {
+        throw std::runtime_error(path + " is not a value");
+    }
+    return parsed;
+}
+
+ElementScenario parseElement(const nlohmann::json& value, const std::string& path) {
+    ObjectReader reader(value, path);
+    ElementScenario element;
+    if (const auto* attributes = reader.find("attributes")) {
+        ObjectReader names(*attributes, reader.pathOf("attributes"));
+        for (const auto& [name, attribute] : attributes->items()) {
+            names.find(name);
+            element.attributes[name] = parseValue(attribute, names.pathOf(name));
+        }
+        names.finish();
+    }
+    if (const auto* settable = reader.find("settable")) {
+        ObjectReader names(*settable, reader.pathOf("settable"));
+        for (const auto& [name, answer] : settable->items()) {
+            names.find(name);
+            Settable parsed;
+            if (answer.is_boolean()) {
+                parsed.flag = answer.get<bool>();
+            } else {
+                ObjectReader error(answer, names.pathOf(name));
+                const auto* code = error.find("error");
+                error.expect(code != nullptr, "error", "given (true, false or {\"error\": CODE})");
+                parsed.error = ObjectReader::integerValue<int32_t>(*code, error.pathOf("error"));
+                error.finish();
+            }
+            element.settable[name] = parsed;
+        }
+        names.finish();
+    }
+    reader.finish();
+    return element;
+}
+
+// Every {"element": ID} must name an element the scenario has, so a misspelt id fails loudly.
+void checkReferences(const Scenario& scenario, const AttributeValue& value,
+                     const std::string& path) {
+    if (value.kind == AttributeValue::Kind::element &&
+        findElement(scenario, value.element) == nullptr) {
+        throw std::runtime_error(path + " names no element: " + value.element);
+    }
+    for (const auto& item : value.items) {
+        checkReferences(scenario, item, path);
+    }
+}
+
+void checkReferences(const Scenario& scenario) {
+    const auto checkElement = [&](const ElementScenario& element, const std::string& path) {
+        for (const auto& [name, value] : element.attributes) {
+            checkReferences(scenario, value, path + ".attributes." + name);
+        }
+    };
+    checkElement(scenario.systemWide, "systemWide");
+    for (const auto& [pid, element] : scenario.applications) {
+        checkElement(element, "applications." + std::to_string(pid));
+    }
+    for (const auto& [id, element] : scenario.elements) {
+        checkElement(element, "elements." + id);
+    }
+}
+
+std::optional<InputSourceScenario> parseInputSource(const nlohmann::json& value) {
+    if (value.is_null()) {
+        return std::nullopt;
+    }
+    ObjectReader source(value, "inputSource");
+    InputSourceScenario parsed;
+    const auto* layout = source.find("layout");
+    source.expect(layout != nullptr, "layout", "given (null or key code to text)");
+    if (!layout->is_null()) {
+        ObjectReader keys(*layout, source.pathOf("layout"));
+        parsed.layout.emplace();
+        for (const auto& [code, typed] : layout->items()) {
+            keys.find(code);
+            const std::string at = keys.pathOf(code);
+            uint16_t keyCode = 0;
+            const auto [end, error] =
+                std::from_chars(code.data(), code.data() + code.size(), keyCode);
+            if (error != std::errc() || end != code.data() + code.size() ||
+                std::to_string(keyCode) != code) {
+                throw std::runtime_error(at + ": not a key code");
+            }
+            KeyTranslation translation;
+            if (typed.is_string()) {
+                translation.text = utf16(typed.get<std::string>());
+            } else {
+                ObjectReader failure(typed, at);
+                const auto* status = failure.find("error");
+                failure.expect(status != nullptr, "error", "given (a text or {\"error\": STATUS})");
+                translation.status =
+                    ObjectReader::integerValue<int32_t>(*status, failure.pathOf("error"));
+                failure.finish();
+            }
+            (*parsed.layout)[keyCode] = translation;
+        }
+        keys.finish();
+    }
+    source.finish();
+    return parsed;
+}
+
 }  // namespace
 
 Object::Object(CFTypeID id, bool constant) : typeId(id), isConstant(constant) {
@@ -217,6 +406,32 @@ Scenario parseScenario(const std::string& text) {
         ObjectReader top(document, "");
         Scenario scenario;
         scenario.clock = top.number("clock", scenario.clock);
+        scenario.trusted = top.boolean("trusted", scenario.trusted);
+        if (const auto* systemWide = top.find("systemWide")) {
+            scenario.systemWide = parseElement(*systemWide, "systemWide");
+        }
+        if (const auto* applications = top.find("applications")) {
+            ObjectReader pids(*applications, "applications");
+            for (const auto& [key, element] : applications->items()) {
+                pids.find(key);
+                pid_t pid = 0;
+                const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), pid);
+                if (error != std::errc() || end != key.data() + key.size() ||
+                    std::to_string(pid) != key) {
+                    throw std::runtime_error("applications." + key + ": not a process id");
+                }
+                scenario.applications[pid] = parseElement(element, pids.pathOf(key));
+            }
+            pids.finish();
+        }
+        if (const auto* elements = top.find("elements")) {
+            ObjectReader ids(*elements, "elements");
+            for (const auto& [id, element] : elements->items()) {
+                ids.find(id);
+                scenario.elements[id] = parseElement(element, ids.pathOf(id));
+            }
+            ids.finish();
+        }
         if (const auto* front = top.find("frontmostApplication"); front && !front->is_null()) {
             ObjectReader application(*front, "frontmostApplication");
             const auto* pid = application.find("pid");
@@ -231,6 +446,10 @@ Scenario parseScenario(const std::string& text) {
             application.finish();
             scenario.frontmostApplication = found;
         }
+        if (const auto* source = top.find("inputSource")) {
+            scenario.inputSource = parseInputSource(*source);
+        }
+        scenario.keyboardType = top.integer<uint8_t>("keyboardType", scenario.keyboardType);
         if (const auto* keyboardValue = top.find("keyboard")) {
             ObjectReader keyboard(*keyboardValue, "keyboard");
             if (keyboard.find("grantedTaps") != nullptr) {
@@ -253,10 +472,49 @@ Scenario parseScenario(const std::string& text) {
             keyboard.finish();
         }
         top.finish();
+        checkReferences(scenario);
         return scenario;
     } catch (const nlohmann::json::exception& error) {
         throw std::runtime_error(error.what());
     }
+}
+
+KeyboardLayout usLayout() {
+    static const std::pair<uint16_t, const char16_t*> keys[] = {
+        {0, u"a"},  {1, u"s"},  {2, u"d"},  {3, u"f"},  {4, u"h"},  {5, u"g"},
+        {6, u"z"},  {7, u"x"},  {8, u"c"},  {9, u"v"},  {11, u"b"}, {12, u"q"},
+        {13, u"w"}, {14, u"e"}, {15, u"r"}, {16, u"y"}, {17, u"t"}, {18, u"1"},
+        {19, u"2"}, {20, u"3"}, {21, u"4"}, {22, u"6"}, {23, u"5"}, {25, u"9"},
+        {26, u"7"}, {28, u"8"}, {29, u"0"}, {31, u"o"}, {32, u"u"}, {34, u"i"},
+        {35, u"p"}, {37, u"l"}, {38, u"j"}, {40, u"k"}, {45, u"n"}, {46, u"m"},
+    };
+    KeyboardLayout layout;
+    for (const auto& [code, text] : keys) {
+        layout[code] = KeyTranslation{text, 0};
+    }
+    return layout;
+}
+
+const ElementScenario* findElement(const Scenario& scenario, const std::string& id) {
+    if (id == "systemWide") {
+        return &scenario.systemWide;
+    }
+    if (const auto element = scenario.elements.find(id); element != scenario.elements.end()) {
+        return &element->second;
+    }
+    constexpr std::string_view applicationPrefix = "app:";
+    if (id.rfind(applicationPrefix, 0) == 0) {
+        pid_t pid = 0;
+        const char* digits = id.data() + applicationPrefix.size();
+        const auto [end, error] = std::from_chars(digits, id.data() + id.size(), pid);
+        if (error == std::errc() && end == id.data() + id.size()) {
+            if (const auto app = scenario.applications.find(pid);
+                app != scenario.applications.end()) {
+                return &app->second;
+            }
+        }
+    }
+    return nullptr;
 }
 
 World& world() {

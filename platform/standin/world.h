@@ -4,8 +4,10 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/frontmost_application.h"
@@ -19,11 +21,16 @@ enum TypeId : CFTypeID {
     booleanType = 21,
     numberType = 22,
     characterSetType = 25,
+    attributedStringType = 62,
     machPortType = 35,
     runLoopType = 43,
     runLoopSourceType = 46,
     eventType = 268,
     eventSourceType = 269,
+    dataType = 20,
+    inputSourceType = 270,
+    elementType = 400,
+    axValueType = 401,
 };
 
 // Every stand-in object starts with this: its type and its reference count. Constants (the
@@ -60,9 +67,65 @@ struct ScriptedEvent {
     bool withoutUserInfo = false;
 };
 
+// What an element answers for one attribute, as the scenario gives it.
+struct AttributeValue {
+    enum class Kind {
+        text,
+        boolean,
+        number,
+        element,
+        array,
+        range,
+        point,
+        attributedString,
+        null,
+        error
+    };
+    Kind kind = Kind::null;
+    std::u16string text;  // text, attributedString
+    bool boolean = false;
+    double number = 0;
+    std::string element;  // an element's id
+    std::vector<AttributeValue> items;
+    int64_t range[2] = {0, 0};
+    double point[2] = {0, 0};
+    int32_t error = 0;
+};
+
+// Whether an attribute can be set: a flag, or the status the platform answers with.
+struct Settable {
+    bool flag = false;
+    std::optional<int32_t> error;
+};
+
+struct ElementScenario {
+    std::map<std::string, AttributeValue> attributes;
+    std::map<std::string, Settable> settable;
+};
+
+// What each key of a layout types without modifiers (key code to text), or the status its
+// translation fails with.
+struct KeyTranslation {
+    std::u16string text;
+    int32_t status = 0;
+};
+using KeyboardLayout = std::map<uint16_t, KeyTranslation>;
+
+// The current input source: none, one without Unicode layout data, or one with a layout.
+struct InputSourceScenario {
+    std::optional<KeyboardLayout> layout;
+};
+
+// Every letter and digit key of the ANSI keyboard at its macOS key code.
+KeyboardLayout usLayout();
+
 struct Scenario {
     double clock = 700000000.0;
+    bool trusted = true;
     std::optional<FrontmostApplication> frontmostApplication;
+    ElementScenario systemWide;
+    std::map<pid_t, ElementScenario> applications;
+    std::map<std::string, ElementScenario> elements;
     std::vector<std::string> grantedTaps{"hid-default", "hid-listen-only", "session-listen-only"};
     bool runLoopSource = true;
     std::vector<ScriptedEvent> events;
@@ -71,9 +134,19 @@ struct Scenario {
     bool keepRunning = false;
     bool eventSource = true;
     std::vector<int64_t> failKeyboardEvents;
+    std::optional<InputSourceScenario> inputSource = InputSourceScenario{usLayout()};
+    uint8_t keyboardType = 40;
 };
 
 Scenario parseScenario(const std::string& text);
+
+// The element an id names ("systemWide", "app:PID" or a key of `elements`); null when the
+// scenario says nothing of it.
+const ElementScenario* findElement(const Scenario& scenario, const std::string& id);
+
+// UTF-8 and UTF-16 for the stand-in's own use (scenario texts, log records).
+std::u16string utf16(std::string_view utf8);
+std::string utf8(std::u16string_view utf16);
 
 struct World {
     Scenario scenario;

@@ -1,0 +1,138 @@
+#include "axquery/axquery.h"
+
+#include <algorithm>
+
+#include "platform/cf_cast.h"
+#include "platform/cf_string.h"
+#include "platform/frontmost_application.h"
+
+namespace {
+
+constexpr const char* roleAttribute = "AXRole";
+constexpr const char* subroleAttribute = "AXSubrole";
+constexpr const char* focusedElementAttribute = "AXFocusedUIElement";
+
+// One copy request. Null unless it succeeded with a value; the value is ours to release.
+CFRef<CFTypeRef> copyValue(AXUIElementRef element, const char* attribute,
+                           AXError* status = nullptr) {
+    const CFRef<CFStringRef> name = makeCFString(attribute);
+    CFTypeRef value = nullptr;
+    const AXError result = AXUIElementCopyAttributeValue(element, name.get(), &value);
+    CFRef<CFTypeRef> owned(value);  // owned at once, whatever the status says
+    if (status != nullptr) {
+        *status = result;
+    }
+    return result == kAXErrorSuccess ? std::move(owned) : CFRef<CFTypeRef>();
+}
+
+}  // namespace
+
+std::optional<std::u16string> copyAttributeString(AXUIElementRef element, const char* attribute) {
+    const CFRef<CFTypeRef> value = copyValue(element, attribute);
+    if (const auto string = cfCast<CFStringRef>(value.get())) {
+        return toUtf16(string);
+    }
+    return std::nullopt;
+}
+
+std::optional<bool> copyAttributeBool(AXUIElementRef element, const char* attribute) {
+    const CFRef<CFTypeRef> value = copyValue(element, attribute);
+    if (const auto boolean = cfCast<CFBooleanRef>(value.get())) {
+        return CFBooleanGetValue(boolean) != 0;
+    }
+    if (const auto number = cfCast<CFNumberRef>(value.get())) {
+        double read = 0;
+        if (CFNumberGetValue(number, kCFNumberDoubleType, &read)) {
+            if (read == 1) {
+                return true;
+            }
+            if (read == 0) {
+                return false;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+CFRef<AXUIElementRef> copyAttributeElement(AXUIElementRef element, const char* attribute) {
+    CFRef<CFTypeRef> value = copyValue(element, attribute);
+    if (cfCast<AXUIElementRef>(value.get()) == nullptr) {
+        return {};
+    }
+    return CFRef<AXUIElementRef>(static_cast<AXUIElementRef>(value.release()));
+}
+
+std::vector<CFRef<CFTypeRef>> copyAttributeElementsKeepingEveryEntry(AXUIElementRef element,
+                                                                     const char* attribute,
+                                                                     size_t atMost) {
+    CFRef<CFTypeRef> value = copyValue(element, attribute);
+    std::vector<CFRef<CFTypeRef>> entries;
+    if (cfCast<AXUIElementRef>(value.get()) != nullptr) {
+        if (atMost > 0) {
+            entries.push_back(std::move(value));
+        }
+    } else if (const auto list = cfCast<CFArrayRef>(value.get())) {
+        const auto count = std::min(static_cast<size_t>(CFArrayGetCount(list)), atMost);
+        entries.reserve(count);
+        for (size_t i = 0; i < count; ++i) {
+            entries.push_back(
+                CFRef<CFTypeRef>::retain(CFArrayGetValueAtIndex(list, static_cast<CFIndex>(i))));
+        }
+    }
+    return entries;
+}
+
+std::vector<CFRef<AXUIElementRef>> copyAttributeElementsOnly(AXUIElementRef element,
+                                                             const char* attribute) {
+    const CFRef<CFTypeRef> value = copyValue(element, attribute);
+    std::vector<CFRef<AXUIElementRef>> elements;
+    if (const auto list = cfCast<CFArrayRef>(value.get())) {
+        const CFIndex count = CFArrayGetCount(list);
+        for (CFIndex i = 0; i < count; ++i) {
+            if (const auto entry = cfCast<AXUIElementRef>(CFArrayGetValueAtIndex(list, i))) {
+                elements.push_back(CFRef<AXUIElementRef>::retain(entry));
+            }
+        }
+    }
+    return elements;
+}
+
+bool isAttributeSettable(AXUIElementRef element, const char* attribute) {
+    const CFRef<CFStringRef> name = makeCFString(attribute);
+    Boolean settable = false;
+    return AXUIElementIsAttributeSettable(element, name.get(), &settable) == kAXErrorSuccess &&
+           settable;
+}
+
+bool hasAttribute(AXUIElementRef element, const char* attribute) {
+    AXError status = kAXErrorFailure;
+    copyValue(element, attribute, &status);
+    return status == kAXErrorSuccess;
+}
+
+std::u16string role(AXUIElementRef element) {
+    return copyAttributeString(element, roleAttribute).value_or(u"");
+}
+
+std::u16string subrole(AXUIElementRef element) {
+    return copyAttributeString(element, subroleAttribute).value_or(u"");
+}
+
+CFRef<AXUIElementRef> focusedElement(AXUIElementRef in) {
+    return copyAttributeElement(in, focusedElementAttribute);
+}
+
+CFRef<AXUIElementRef> focusedElement() {
+    {
+        const CFRef<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
+        if (auto focused = focusedElement(systemWide.get())) {
+            return focused;
+        }
+    }
+    const auto application = frontmostApplication();
+    if (!application) {
+        return {};
+    }
+    const CFRef<AXUIElementRef> applicationElement(AXUIElementCreateApplication(application->pid));
+    return focusedElement(applicationElement.get());
+}
