@@ -124,7 +124,7 @@ std::string describeFlags(CGEventFlags flags) {
     return words.empty() ? "none" : words;
 }
 
-// The "keys:" array: compact JSON with "/" written as "\\/".
+// The "keys:" array: compact JSON with "/" written as "\/".
 std::optional<std::string> keysJson(const std::vector<uint16_t>& keyCodes) {
     std::string json = "[";
     for (const auto& record : KeyNameMapper::payload(keyCodes)) {
@@ -156,8 +156,13 @@ const char* describe(KeyTransition transition) {
 }  // namespace
 
 KeyboardMonitor::~KeyboardMonitor() {
+    // The run loop's source and the tap both lead here through plain pointers: cut both.
+    if (runLoopSource) {
+        CFRunLoopRemoveSource(CFRunLoopGetCurrent(), runLoopSource.get(), kCFRunLoopCommonModes);
+    }
     if (eventTap) {
         CGEventTapEnable(eventTap.get(), false);
+        CFMachPortInvalidate(eventTap.get());
     }
 }
 

@@ -3,8 +3,9 @@
 //
 // Lifetime: once start() has installed the tap, the run loop holds its source, and the platform
 // calls the monitor through a plain pointer it does not own. A started monitor therefore lives
-// as long as the process (main never destroys it); should one be destroyed anyway, its
-// destructor disables the tap first, so no event can reach the freed object.
+// as long as the process (main never destroys it). Should one be destroyed anyway, on the
+// run-loop thread, its destructor first takes the source out of the run loop and disables and
+// invalidates the tap, so the platform has no way left to call the freed object.
 #pragma once
 
 #include <cstdint>

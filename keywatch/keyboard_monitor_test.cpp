@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/core_foundation.h"
 #include "platform/standin/standin.h"
 
 namespace {
@@ -103,8 +104,12 @@ TEST_F(KeyboardMonitorTest, RightCommandPressAndReleaseWithTheDefaultConfigurati
 TEST_F(KeyboardMonitorTest, DebugLinesNeedExactlyOne) {
     for (const char* value : {"true", "01", " 1", "1 ", "", "2"}) {
         setenv("HOTKEY_MONITOR_DEBUG", value, 1);
-        monitor();
+        monitor({fnShortcut()});
         send(kCGEventKeyDown, 0);
+        // Events held back in the Fn window say nothing either.
+        send(kCGEventFlagsChanged, 63, fn);
+        EXPECT_FALSE(send(kCGEventKeyDown, 63));
+        EXPECT_FALSE(send(systemDefined, 0));
         EXPECT_EQ(err.take(), "") << '"' << value << '"';
     }
     setenv("HOTKEY_MONITOR_DEBUG", "1", 1);
@@ -296,6 +301,32 @@ TEST_F(KeyboardMonitorTest, SharedIdsAndConfigurationOrder) {
     EXPECT_EQ(out.take(), "shortcut-up:first\n" + rightCmdHeld + "\n");
     send(kCGEventFlagsChanged, 54, 0);
     EXPECT_EQ(out.take(), "shortcut-up:second\nkeys:[]\n");
+}
+
+// Starts a monitor on one key-down and destroys it, then builds a new one in the same storage,
+// which the old tap's plain pointer now names, and runs the run loop again. Exits with 0 when
+// only the first run printed the key, 1 when the old tap still delivered.
+[[noreturn]] void startDestroyAndRunAgain() {
+    standin::loadScenario(R"({"keyboard": {"events": [{"type": "keyDown", "keyCode": 0}]}})");
+    Capture out;
+    std::optional<KeyboardMonitor> monitor;
+    monitor.emplace(defaultShortcuts(), out.file, stderr);
+    const std::string firstRun =
+        "[hotkey-helper] ready tap=hid-default suppress=true\n"
+        R"(keys:[{"keyCode":0,"keyName":"A","enKeyName":"A"}])"
+        "\n";
+    if (!monitor->start() || out.take() != firstRun) {
+        std::_Exit(2);
+    }
+    monitor.reset();
+    monitor.emplace(defaultShortcuts(), out.file, stderr);
+    CFRunLoopRun();  // the run loop still holds the old tap's source
+    std::_Exit(out.take().empty() ? 0 : 1);
+}
+
+// In a child: the stand-in's run loop keeps every source added to it until the process ends.
+TEST(KeyboardMonitor, DestroyedMonitorIsCalledNoMore) {
+    EXPECT_EXIT(startDestroyAndRunAgain(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(KeyboardMonitorTest, TapDisabledCleansUpStaleKeysWithoutPrinting) {

@@ -63,6 +63,7 @@ int apply_requests(OggOpusEnc* encoder, int bitrate, bool vbr, int signal, int f
 int encode_input(OggOpusEnc* encoder, int channels) {
     // The one buffer: read as bytes, its samples go to the library in place.
     static opus_int16 buffer[read_buffer_bytes / bytes_per_sample];
+    static_assert(sizeof buffer == read_buffer_bytes);
     while (!std::feof(stdin)) {
         const size_t bytes = std::fread(buffer, 1, sizeof buffer, stdin);
         if (bytes == 0) {

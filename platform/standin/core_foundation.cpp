@@ -176,4 +176,18 @@ void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMod
     }
 }
 
+void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode) {
+    auto* loop = as<__CFRunLoop>(rl, "CFRunLoopRemoveSource");
+    auto* removed = as<__CFRunLoopSource>(source, "CFRunLoopRemoveSource");
+    if (const auto found = std::find(loop->sources.begin(), loop->sources.end(), removed);
+        found != loop->sources.end()) {
+        loop->sources.erase(found);
+        CFRelease(removed);
+    }
+}
+
+void CFMachPortInvalidate(CFMachPortRef port) {
+    as<__CFMachPort>(port, "CFMachPortInvalidate")->valid = false;
+}
+
 }  // extern "C"

@@ -108,6 +108,8 @@ CFRunLoopSourceRef CFMachPortCreateRunLoopSource(CFAllocatorRef allocator, CFMac
                                                  CFIndex order);
 CFRunLoopRef CFRunLoopGetCurrent(void);
 void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
+void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
+void CFMachPortInvalidate(CFMachPortRef port);
 void CFRunLoopRun(void);
 
 }  // extern "C"

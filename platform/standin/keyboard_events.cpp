@@ -99,6 +99,9 @@ void CFRunLoopRun(void) {
         return;
     }
     __CFMachPort* tap = sources.front()->port;
+    if (!tap->valid) {
+        return;
+    }
     const auto events = standin::world().scenario.events;
     for (size_t index = 0; index < events.size(); ++index) {
         deliver(tap, index, events[index]);

@@ -49,6 +49,7 @@ struct __CFMachPort : standin::Object {
     CGEventTapCallBack callback = nullptr;
     void* userInfo = nullptr;
     bool enabled = true;
+    bool valid = true;  // an invalidated port delivers nothing more
 };
 
 struct __CFRunLoopSource : standin::Object {

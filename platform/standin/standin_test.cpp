@@ -45,6 +45,9 @@ TEST(Standin, RejectsMalformedScenariosNamingTheKey) {
          "keyboard.events[0].keyCode is not an integer"},
         {R"({"keyboard": {"events": [{"type": -1}]}})",
          "keyboard.events[0].type is not an integer"},
+        {R"({"keyboard": {"events": [{"type": 4294967308}]}})",
+         "keyboard.events[0].type is not an integer"},  // 12 plus 2 to the 32nd
+        {R"({"frontmostApplication": {"pid": 4294967797}})", "frontmostApplication.pid is not"},
         {R"({"frontmostApplication": {"pid": "501"}})", "frontmostApplication.pid is not"},
         {R"({"frontmostApplication": {"bundleIdentifier": null}})", "frontmostApplication.pid"},
         {R"({"frontmostApplication": {"pid": 1, "bundleID": "x"}})",
