@@ -16,13 +16,13 @@ constexpr const char* focusedElementAttribute = "AXFocusedUIElement";
 CFRef<CFTypeRef> copyValue(AXUIElementRef element, const char* attribute,
                            AXError* status = nullptr) {
     const CFRef<CFStringRef> name = makeCFString(attribute);
-    CFTypeRef value = nullptr;
-    const AXError result = AXUIElementCopyAttributeValue(element, name.get(), &value);
-    CFRef<CFTypeRef> owned(value);  // owned at once, whatever the status says
+    CFRef<CFTypeRef> value;
+    const AXError result =
+        AXUIElementCopyAttributeValue(element, name.get(), value.initializeInto());
     if (status != nullptr) {
         *status = result;
     }
-    return result == kAXErrorSuccess ? std::move(owned) : CFRef<CFTypeRef>();
+    return result == kAXErrorSuccess ? std::move(value) : CFRef<CFTypeRef>();
 }
 
 }  // namespace

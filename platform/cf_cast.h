@@ -24,6 +24,10 @@ struct CFTypeOf<CFNumberRef> {
     static CFTypeID id() { return CFNumberGetTypeID(); }
 };
 template <>
+struct CFTypeOf<CFDataRef> {
+    static CFTypeID id() { return CFDataGetTypeID(); }
+};
+template <>
 struct CFTypeOf<AXUIElementRef> {
     static CFTypeID id() { return AXUIElementGetTypeID(); }
 };

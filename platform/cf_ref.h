@@ -33,6 +33,12 @@ class CFRef {
     explicit operator bool() const { return ref_ != nullptr; }
 
     [[nodiscard]] T release() { return std::exchange(ref_, nullptr); }
+    // The slot for a Copy call's out-parameter: what the call writes there is owned at once, so
+    // no owned raw pointer ever exists. Whatever was held before is released first.
+    T* initializeInto() {
+        reset();
+        return &ref_;
+    }
     void reset(T owned = nullptr) {
         T old = std::exchange(ref_, owned);
         if (old != nullptr) {
