@@ -202,7 +202,8 @@ AttributeValue parseForm(const nlohmann::json& value, const std::string& path) {
     if (value.size() != 1) {
         throw std::runtime_error(path + " is not a value (one of the value forms)");
     }
-    const auto& [form, content] = *value.items().begin();
+    const std::string form = value.begin().key();
+    const nlohmann::json& content = value.begin().value();
     const std::string at = path + "." + form;
     AttributeValue parsed;
     const auto pairOf = [&](auto& into) {
