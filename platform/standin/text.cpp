@@ -105,6 +105,14 @@ std::u16string decomposedText(std::u16string_view source) {
     return decompose(source, 0).text;
 }
 
+// Most texts are already decomposed (all of ASCII is), and a quick check says so without
+// building anything.
+bool isDecomposed(std::u16string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::UnicodeString view(false, text.data(), static_cast<int32_t>(text.size()));
+    return nfd().isNormalized(view, status) && U_SUCCESS(status);
+}
+
 void requireOptions(CFStringCompareFlags options, const char* operation) {
     if ((options & ~CFStringCompareFlags{kCFCompareNonliteral}) != 0) {
         standin::misuse(operation);  // only what the programs use is provided
@@ -259,9 +267,10 @@ CFComparisonResult CFStringCompare(CFStringRef theString1, CFStringRef theString
     requireOptions(compareOptions, "CFStringCompare");
     const std::u16string& first = unitsOf(theString1, "CFStringCompare");
     const std::u16string& second = unitsOf(theString2, "CFStringCompare");
-    const int order = (compareOptions & kCFCompareNonliteral) == 0
-                          ? first.compare(second)
-                          : decomposedText(first).compare(decomposedText(second));
+    const bool literal = (compareOptions & kCFCompareNonliteral) == 0 ||
+                         (isDecomposed(first) && isDecomposed(second));
+    const int order =
+        literal ? first.compare(second) : decomposedText(first).compare(decomposedText(second));
     return order < 0 ? kCFCompareLessThan : order > 0 ? kCFCompareGreaterThan : kCFCompareEqualTo;
 }
 

@@ -1,0 +1,425 @@
+// fieldscan as a process: the snapshot it prints for ordinary fields and browser pages, the
+// requests it makes as the stand-in log shows them, and pages that no browser should report.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/process.h"
+#include "tests/e2e/standin_files.h"
+
+namespace {
+
+using nlohmann::json;
+using Requests = std::vector<std::string>;
+
+const std::string emptySnapshot =
+    R"({"visibleText":"","beforeText":"","afterText":"","selectedText":"","cursorPosition":-1,)"
+    R"("hasTextSelected":false,"fullFieldContent":"","role":"","subrole":"","editable":false})";
+const std::string safari = "com.apple.Safari";
+// fieldscan's allowance of elements entered per walk of the accessibility tree.
+constexpr size_t elementsPerWalk = 10000;
+// Every run starts so; then come the requests for the visible text.
+const Requests opening = {"trusted", "frontmost", "create 501", "app:501 AXFocusedUIElement"};
+
+json refTo(const std::string& id) {
+    return {{"element", id}};
+}
+
+json list(const std::vector<json>& entries) {
+    return {{"array", entries}};
+}
+
+json element(const std::string& role, json attributes = json::object(), json settable = nullptr) {
+    attributes["AXRole"] = role;
+    json made = {{"attributes", std::move(attributes)}};
+    if (!settable.is_null()) {
+        made["settable"] = std::move(settable);
+    }
+    return made;
+}
+
+json range(int64_t location, int64_t length) {
+    return {{"range", {location, length}}};
+}
+
+// Permission held; application 501 in front, its focus on "field" and its window "window".
+json frontApplication(json elements, const std::string& bundle = "com.example.editor") {
+    if (!elements.contains("window")) {
+        elements["window"] = element("AXWindow");
+    }
+    const json application = {
+        {"attributes",
+         {{"AXFocusedUIElement", refTo("field")}, {"AXFocusedWindow", refTo("window")}}}};
+    return {{"trusted", true},
+            {"frontmostApplication", {{"pid", 501}, {"bundleIdentifier", bundle}}},
+            {"applications", {{"501", application}}},
+            {"elements", std::move(elements)}};
+}
+
+// A Safari window: a toolbar, then two levels down the page's web area, which has no value of
+// its own: a heading whose value is a number, a paragraph with a link below it, and a text
+// said twice.
+json browserWindow(json field) {
+    return frontApplication(
+        {{"field", std::move(field)},
+         {"window",
+          element("AXWindow", {{"AXChildren", list({refTo("toolbar"), refTo("content")})}})},
+         {"toolbar", element("AXToolbar", {{"AXChildren", list({refTo("button")})}})},
+         {"button", element("AXButton")},
+         {"content", element("AXGroup", {{"AXChildren", list({refTo("page")})}})},
+         {"page", element("AXWebArea", {{"AXChildren", list({refTo("heading"), refTo("para")})}})},
+         {"heading", element("AXHeading", {{"AXValue", 3}, {"AXTitle", "Intro"}})},
+         {"para", element("AXGroup",
+                          {{"AXValue", " hello world\n"}, {"AXChildren", list({refTo("link")})}})},
+         {"link", element("AXLink", {{"AXDescription", "hello world"}, {"AXTitle", "Outro"}})}},
+        safari);
+}
+
+// The empty snapshot with the given members changed.
+json snapshotWith(const std::string& changes) {
+    json expected = json::parse(emptySnapshot);
+    expected.update(json::parse(changes));
+    return expected;
+}
+
+struct Outcome {
+    ProcessResult result;
+    std::vector<json> log;
+    json snapshot{};  // the output parsed; discarded when it is not JSON
+
+    // Every request in order: "trusted", "frontmost", "create PID", "ELEMENT ATTRIBUTE" for a
+    // read and "ELEMENT settable ATTRIBUTE" for a settable test.
+    Requests requests() const {
+        Requests made;
+        for (const auto& r : log) {
+            const auto op = r.at("op").get<std::string>();
+            if (op == "AXIsProcessTrusted") {
+                made.push_back("trusted");
+            } else if (op == "frontmostApplication") {
+                made.push_back("frontmost");
+            } else if (op == "AXUIElementCreateApplication") {
+                made.push_back("create " + r.at("pid").dump());
+            } else if (op != "exit") {
+                made.push_back(r.at("element").get<std::string>() +
+                               (op == "AXUIElementIsAttributeSettable" ? " settable " : " ") +
+                               r.at("attribute").get<std::string>());
+            }
+        }
+        return made;
+    }
+    size_t count(const std::string& request) const {
+        const Requests made = requests();
+        return static_cast<size_t>(std::count(made.begin(), made.end(), request));
+    }
+};
+
+Requests joined(Requests first, const Requests& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+class FieldscanProcess : public ::testing::Test {
+  protected:
+    // What every run must show: status 0, nothing on standard error, one JSON object with no
+    // line feed after it, and nothing left alive.
+    Outcome run(const json& scenario, std::vector<std::string> arguments = {}) {
+        std::remove(dir.path("log.jsonl").c_str());
+        arguments.insert(arguments.begin(), FIELDSCAN_PATH);
+        Outcome r{
+            runProcess({
+                .arguments = arguments,
+                .environment = {{"STANDIN_SCENARIO", dir.write("scenario.json", scenario.dump())},
+                                {"STANDIN_LOG", dir.path("log.jsonl")}},
+                .stdinPath = std::nullopt,
+                .stdoutPath = std::nullopt,
+            }),
+            {}};
+        r.log = readLog(dir.path("log.jsonl"));
+        r.snapshot = json::parse(r.result.out, nullptr, false);
+        EXPECT_FALSE(r.result.timedOut);
+        EXPECT_EQ(r.result.exitStatus, 0);
+        EXPECT_EQ(r.result.err, "");
+        EXPECT_TRUE(r.snapshot.is_object()) << r.result.out.substr(0, 200);
+        EXPECT_TRUE(!r.result.out.empty() && r.result.out.back() == '}');
+        const auto exits = recordsOf(r.log, "exit");
+        EXPECT_EQ(exits.size(), 1u);
+        if (exits.size() == 1) {
+            EXPECT_EQ(exits[0].at("liveObjects"), 0);
+        }
+        return r;
+    }
+
+    ScratchDir dir;
+};
+
+TEST_F(FieldscanProcess, EmptySnapshotWhenNoFocusedElementIsReached) {
+    json untrusted = frontApplication({{"field", element("AXTextField", {{"AXValue", "x"}})}});
+    untrusted["trusted"] = false;
+    json noApplication = untrusted;
+    noApplication["trusted"] = true;
+    noApplication["frontmostApplication"] = nullptr;
+    json noFocus = noApplication;
+    noFocus["frontmostApplication"] = {{"pid", 502}, {"bundleIdentifier", safari}};
+    json listedFocus = frontApplication({{"field", element("AXTextField")}});
+    listedFocus["applications"]["501"]["attributes"]["AXFocusedUIElement"] = list({refTo("field")});
+    struct Case {
+        const char* name;
+        json scenario;
+        Requests requests;
+    };
+    const Case cases[] = {
+        {"without the permission", untrusted, {"trusted"}},
+        {"no application in front", noApplication, {"trusted", "frontmost"}},
+        {"an application without focus",
+         noFocus,
+         {"trusted", "frontmost", "create 502", "app:502 AXFocusedUIElement"}},
+        {"a focus answered with a list", listedFocus, opening},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome r = run(c.scenario);
+        EXPECT_EQ(r.result.out, emptySnapshot);
+        EXPECT_EQ(r.requests(), c.requests);
+    }
+}
+
+TEST_F(FieldscanProcess, OrdinaryFieldRequestsAndOutput) {
+    const json caret = frontApplication(
+        {{"field",
+          element("AXTextField", {{"AXValue", "hello world"}, {"AXSelectedTextRange", range(5, 0)}},
+                  {{"AXValue", true}})}});
+    const std::string out =
+        R"({"visibleText":"hello world","beforeText":"hello","afterText":" world",)"
+        R"("selectedText":"","cursorPosition":5,"hasTextSelected":false,)"
+        R"("fullFieldContent":"hello world","role":"AXTextField","subrole":"","editable":true})";
+    const Outcome r = run(caret);
+    EXPECT_EQ(r.result.out, out);
+    EXPECT_EQ(r.requests(), joined(opening, {"field AXValue", "field AXSelectedText",
+                                             "field AXValue", "field AXSelectedTextRange",
+                                             "field AXRole", "field AXSubrole", "field AXEditable",
+                                             "field AXDOMEditable", "field settable AXValue"}));
+    EXPECT_EQ(run(caret, {"--help", "AXValue"}).result.out, out);  // arguments change nothing
+}
+
+TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
+    struct Case {
+        const char* name;
+        json attributes;
+        std::string changes;
+        size_t rangeReads;  // "AXSelectedTextRange" asked for the split and by the editable test
+    };
+    const Case cases[] = {
+        {"a selection",
+         {{"AXValue", "hello world"},
+          {"AXSelectedText", "world"},
+          {"AXSubrole", "AXNote"},
+          {"AXSelectedTextRange", range(6, 5)}},
+         R"({"visibleText":"hello world","beforeText":"hello ","selectedText":"world",)"
+         R"("cursorPosition":6,"hasTextSelected":true,"fullFieldContent":"hello world",)"
+         R"("subrole":"AXNote","editable":true})",
+         2},
+        {"an emoji before the caret counts two",
+         {{"AXValue", "\U0001F600 hi"}, {"AXSelectedTextRange", range(3, 0)}},
+         "{\"visibleText\":\"\U0001F600 hi\",\"beforeText\":\"\U0001F600 \",\"afterText\":\"hi\","
+         "\"cursorPosition\":3,\"fullFieldContent\":\"\U0001F600 hi\",\"editable\":true}",
+         2},
+        {"a range beyond the end",
+         {{"AXValue", "hello"}, {"AXSelectedTextRange", range(40, 2)}},
+         R"({"visibleText":"hello","beforeText":"hello","cursorPosition":5,)"
+         R"("fullFieldContent":"hello","editable":true})",
+         2},
+        {"an empty value is the field text: nothing to split",
+         {{"AXValue", ""},
+          {"AXSelectedText", "abc"},
+          {"AXSelectedTextRange", range(0, 3)},
+          {"AXEditable", true}},
+         R"({"selectedText":"abc","hasTextSelected":true,"editable":true})",
+         0},
+        {"no value: the selection is",
+         {{"AXSelectedText", "abc"}, {"AXSelectedTextRange", range(0, 3)}},
+         R"({"visibleText":"abc","selectedText":"abc","cursorPosition":0,"hasTextSelected":true,)"
+         R"("fullFieldContent":"abc","editable":true})",
+         2},
+        {"neither, outside a browser",
+         {{"AXSubrole", "AXPane"}, {"AXDOMEditable", true}},
+         R"({"subrole":"AXPane","editable":true})",
+         0},
+        {"no range: the trimmed selection searched",
+         {{"AXValue", "a b c b"}, {"AXSelectedText", " b\n"}},
+         R"({"visibleText":"a b c b","beforeText":"a ","afterText":" c b","selectedText":" b\n",)"
+         R"("cursorPosition":2,"hasTextSelected":true,"fullFieldContent":"a b c b"})",
+         2},
+        {"no range and a blank selection",
+         {{"AXValue", "a b"}, {"AXSelectedText", " \n"}},
+         R"({"visibleText":"a b","selectedText":" \n","hasTextSelected":true,)"
+         R"("fullFieldContent":"a b"})",
+         2},
+        {"a point is no range",
+         {{"AXValue", "a b"},
+          {"AXSelectedText", "B"},
+          {"AXSelectedTextRange", {{"point", {1, 1}}}}},
+         R"({"visibleText":"a b","selectedText":"B","hasTextSelected":true,)"
+         R"("fullFieldContent":"a b"})",
+         2},
+        {"a negative range",
+         {{"AXValue", "a b"}, {"AXSelectedTextRange", range(-1, 0)}},
+         R"({"visibleText":"a b","fullFieldContent":"a b"})",
+         2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome r = run(frontApplication({{"field", element("AXTextField", c.attributes)}}));
+        json expected = snapshotWith(c.changes);
+        expected["role"] = "AXTextField";
+        EXPECT_EQ(r.snapshot, expected);
+        EXPECT_EQ(r.count("field AXSelectedTextRange"), c.rangeReads);
+    }
+}
+
+TEST_F(FieldscanProcess, BrowserPageTextGatheredAndSearched) {
+    const json field = element("AXTextField", {{"AXValue", "draft"}, {"AXSelectedText", "world"}},
+                               {{"AXValue", true}});
+    const Outcome r = run(browserWindow(field));
+    EXPECT_EQ(r.result.out,
+              R"({"visibleText":"Intro\nhello world\nOutro","beforeText":"Intro\nhello ",)"
+              R"("afterText":"\nOutro","selectedText":"world","cursorPosition":12,)"
+              R"("hasTextSelected":true,"fullFieldContent":"draft","role":"AXTextField",)"
+              R"("subrole":"","editable":true})");
+    Requests expected =
+        joined(opening, {"field AXRole", "field AXChildren", "app:501 AXFocusedWindow",
+                         "window AXRole", "window AXChildren", "toolbar AXRole",
+                         "toolbar AXChildren", "button AXRole", "button AXChildren",
+                         "content AXRole", "content AXChildren", "page AXRole", "page AXValue"});
+    for (const std::string id : {"page", "heading", "para", "link"}) {
+        expected = joined(expected, {id + " AXValue", id + " AXDescription", id + " AXTitle",
+                                     id + " AXChildren"});
+    }
+    expected =
+        joined(expected, {"field AXSelectedText", "field AXValue", "field AXSelectedTextRange",
+                          "field AXRole", "field AXSubrole", "field AXEditable",
+                          "field AXDOMEditable", "field settable AXValue"});
+    EXPECT_EQ(r.requests(), expected);
+
+    // With neither value nor selection, the page text is the field text and takes the range.
+    const Outcome ranged =
+        run(browserWindow(element("AXTextField", {{"AXSelectedTextRange", range(6, 5)}})));
+    EXPECT_EQ(ranged.snapshot,
+              snapshotWith(R"({"visibleText":"Intro\nhello world\nOutro","beforeText":"Intro\n",)"
+                           R"("afterText":" world\nOutro","cursorPosition":6,)"
+                           R"("fullFieldContent":"Intro\nhello world\nOutro",)"
+                           R"("role":"AXTextField","editable":true})"));
+}
+
+TEST_F(FieldscanProcess, WebAreaFromFocusOrWindowWithinSevenLevels) {
+    // window -> w1 -> ... -> w<depth>, the last one a web area with a value.
+    const auto windowChain = [](int depth, json field) {
+        json elements = {{"field", std::move(field)}};
+        for (int i = 0; i <= depth; ++i) {
+            elements[i == 0 ? "window" : "w" + std::to_string(i)] =
+                i < depth ? element("AXGroup",
+                                    {{"AXChildren", list({refTo("w" + std::to_string(i + 1))})}})
+                          : element("AXWebArea", {{"AXValue", "the page"}});
+        }
+        return frontApplication(elements, safari);
+    };
+    const json plainField = element("AXTextField", {{"AXValue", "mine"}});
+    json insideFocus = windowChain(1, element("AXGroup", {{"AXChildren", list({refTo("inner")})}}));
+    insideFocus["elements"]["inner"] = element("AXWebArea", {{"AXValue", "inner page"}});
+    json tooDeepEmpty = windowChain(
+        7, element("AXTextField",
+                   {{"AXTitle", " own title "}, {"AXChildren", list({refTo("label")})}}));
+    tooDeepEmpty["elements"]["label"] = element("AXStaticText", {{"AXValue", "label"}});
+    json notSafari = browserWindow(plainField);
+    notSafari["frontmostApplication"]["bundleIdentifier"] = "com.apple.safari";
+    struct Case {
+        const char* name;
+        json scenario;
+        std::string visibleText;
+        size_t windowReads;
+    };
+    const Case cases[] = {
+        {"the focus is the web area",
+         windowChain(1, element("AXWebArea", {{"AXValue", "focused page"}})), "focused page", 0},
+        {"a web area below the focus", insideFocus, "inner page", 0},
+        {"six levels below the window", windowChain(6, plainField), "the page", 1},
+        {"seven: the focus's own value", windowChain(7, plainField), "mine", 1},
+        {"seven: the focus's subtree gathered", tooDeepEmpty, "own title\nlabel", 1},
+        {"a bundle identifier in other letter case is no browser", notSafari, "mine", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome r = run(c.scenario);
+        EXPECT_EQ(r.snapshot.at("visibleText"), c.visibleText);
+        EXPECT_EQ(r.count("app:501 AXFocusedWindow"), c.windowReads);
+        EXPECT_EQ(r.count("w7 AXRole"), 0u);
+    }
+}
+
+TEST_F(FieldscanProcess, OutputEscapesAndRepairsText) {
+    // The selection of an empty field is the one text written.
+    const json escapes = frontApplication(
+        {{"field",
+          element("AXTextField",
+                  {{"AXValue", ""},
+                   {"AXSelectedText", "\"hi\" \\ https://a.b/c\n\t\u0001\u00E9\U0001F600"}})}});
+    EXPECT_EQ(run(escapes).result.out,
+              "{\"visibleText\":\"\",\"beforeText\":\"\",\"afterText\":\"\",\"selectedText\":"
+              "\"\\\"hi\\\" \\\\ https://a.b/c\\n\\t\\u0001\xC3\xA9\xF0\x9F\x98\x80\","
+              "\"cursorPosition\":-1,\"hasTextSelected\":true,\"fullFieldContent\":\"\","
+              "\"role\":\"AXTextField\",\"subrole\":\"\",\"editable\":false}");
+
+    // A caret between the halves of a pair, and lone halves in the element's own texts.
+    const json halves = frontApplication(
+        {{"field", element("AXTextField", {{"AXValue", "a\U0001F600b"},
+                                           {"AXSelectedText", {{"utf16", {0xDC00, 0x41, 0xD800}}}},
+                                           {"AXSelectedTextRange", range(2, 0)}})}});
+    EXPECT_EQ(run(halves).snapshot,
+              snapshotWith("{\"visibleText\":\"a\U0001F600b\",\"beforeText\":\"a\uFFFD\","
+                           "\"afterText\":\"\uFFFDb\",\"selectedText\":\"\uFFFDA\uFFFD\","
+                           "\"cursorPosition\":2,\"hasTextSelected\":true,"
+                           "\"fullFieldContent\":\"a\U0001F600b\",\"role\":\"AXTextField\","
+                           "\"editable\":true}"));
+}
+
+TEST_F(FieldscanProcess, HostilePagesEndWithBoundedWork) {
+    // A focus that is its own child, and a window that lists itself thirty times: seven levels
+    // of the first, and each walk's element allowance of the second.
+    json cycles = frontApplication(
+        {{"field",
+          element("AXGroup", {{"AXTitle", "loop"}, {"AXChildren", list({refTo("field")})}})},
+         {"window",
+          element("AXWindow", {{"AXChildren", list(std::vector<json>(30, refTo("window")))}})}},
+        safari);
+    const Outcome cycled = run(cycles);
+    EXPECT_EQ(cycled.snapshot.at("visibleText"), "loop");
+    EXPECT_EQ(cycled.count("field AXChildren"), 14u);  // seven to search, seven to gather
+    EXPECT_EQ(cycled.count("window AXChildren"), elementsPerWalk);
+
+    // A web area with a hundred thousand children that say nothing.
+    json wide = browserWindow(element("AXTextField"));
+    wide["elements"]["page"] =
+        element("AXWebArea", {{"AXChildren", list(std::vector<json>(100000, refTo("button")))}});
+    const Outcome widened = run(wide);
+    EXPECT_EQ(widened.count("button AXTitle"), elementsPerWalk - 1);
+    // Four requests for each element gathered, and thirty for the rest of the run.
+    EXPECT_LE(widened.requests().size(), 4 * elementsPerWalk + 30);
+
+    // Tens of megabytes in one value; lone halves and control characters in the page's lines.
+    const size_t huge = 24 << 20;
+    const size_t caret = 1 << 20;
+    json longText =
+        browserWindow(element("AXTextField", {{"AXValue", std::string(huge, 'x')},
+                                              {"AXSelectedTextRange", range(caret, 1)}}));
+    longText["elements"]["heading"]["attributes"]["AXTitle"] = {{"utf16", {0xDFFF, 0x31, 0x7}}};
+    longText["elements"]["link"]["attributes"]["AXTitle"] = {{"utf16", {0xD83D}}};
+    const json snapshot = run(longText).snapshot;
+    EXPECT_EQ(snapshot.at("visibleText"), "\uFFFD1\u0007\nhello world\n\uFFFD");
+    EXPECT_EQ(snapshot.at("fullFieldContent").get_ref<const std::string&>().size(), huge);
+    EXPECT_EQ(snapshot.at("beforeText").get_ref<const std::string&>().size(), caret);
+    EXPECT_EQ(snapshot.at("afterText").get_ref<const std::string&>().size(), huge - caret - 1);
+}
+
+}  // namespace
