@@ -1,0 +1,63 @@
+// pastekey and copykey: post Command plus the build's letter, at the key that types the letter
+// in the layout the user has selected. The build gives KEYPOST_LETTER, KEYPOST_FALLBACK,
+// KEYPOST_TAG and KEYPOST_KEY, the name of the variable that holds the key code.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "keypost/key_code_lookup.h"
+#include "platform/accessibility.h"
+#include "platform/cf_ref.h"
+#include "platform/keyboard_events.h"
+
+namespace {
+
+constexpr std::u16string_view letter = u"" KEYPOST_LETTER;
+constexpr uint16_t fallbackKeyCode = KEYPOST_FALLBACK;
+constexpr const char* permissionMessage = KEYPOST_TAG " accessibility permission is required\n";
+constexpr const char* eventMessage = KEYPOST_TAG " failed to create CGEvent\n";
+
+// Command alone, whatever modifiers the user holds while the tool runs.
+constexpr CGEventFlags commandOnly = kCGEventFlagMaskCommand;
+// Long enough for the front application to see a press before the release.
+constexpr useconds_t keyUpDelayMicroseconds = 12000;
+
+constexpr int exitKeyDownFailed = 1;
+constexpr int exitPermissionMissing = 2;
+
+// Posts one keyboard event at the HID level, from a source of its own; false (with the event
+// message written) when no source or event can be made.
+bool postKey(uint16_t keyCode, bool keyDown, CGEventFlags flags = 0) {
+    const CFRef<CGEventSourceRef> source(CGEventSourceCreate(kCGEventSourceStateHIDSystemState));
+    const CFRef<CGEventRef> event(
+        source ? CGEventCreateKeyboardEvent(source.get(), keyCode, keyDown) : nullptr);
+    if (!event) {
+        std::fputs(eventMessage, stderr);
+        return false;
+    }
+    CGEventSetFlags(event.get(), flags);
+    CGEventPost(kCGHIDEventTap, event.get());
+    return true;
+}
+
+}  // namespace
+
+// The key code of the letter, found once per run.
+uint16_t KEYPOST_KEY = fallbackKeyCode;
+
+int main() {
+    KEYPOST_KEY = keyCodeForCharacter(letter, fallbackKeyCode);
+    if (!AXIsProcessTrusted()) {
+        std::fputs(permissionMessage, stderr);
+        return exitPermissionMissing;
+    }
+    if (!postKey(KEYPOST_KEY, true, commandOnly)) {
+        return exitKeyDownFailed;
+    }
+    usleep(keyUpDelayMicroseconds);
+    // A lost key-up has been reported; the press itself went through, so the run succeeded.
+    postKey(KEYPOST_KEY, false, commandOnly);
+    return EXIT_SUCCESS;
+}

@@ -1,0 +1,147 @@
+// grabtext as a process: its outcome for every failure and the queries each takes, and the
+// selected text written as exactly its UTF-8 bytes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/process.h"
+#include "tests/e2e/standin_files.h"
+
+namespace {
+
+using nlohmann::json;
+using Queries = std::vector<std::string>;  // "ELEMENT ATTRIBUTE", in order
+
+const std::string permissionMessage = "[grabtext] accessibility permission is required\n";
+const std::string noFocusMessage = "[grabtext] failed to resolve focused element\n";
+const std::string focusQuery = "systemWide AXFocusedUIElement";
+const std::string selectionQuery = "field AXSelectedText";
+
+// The system-wide focus answers `focusAnswer`; "field" has `fieldAttributes`. An application in
+// front knows the focus too, which must never be asked.
+json scenarioWith(json focusAnswer, json fieldAttributes = json::object()) {
+    return {{"frontmostApplication", {{"pid", 501}, {"bundleIdentifier", "com.example.editor"}}},
+            {"applications",
+             {{"501", {{"attributes", {{"AXFocusedUIElement", {{"element", "field"}}}}}}}}},
+            {"systemWide", {{"attributes", {{"AXFocusedUIElement", std::move(focusAnswer)}}}}},
+            {"elements", {{"field", {{"attributes", std::move(fieldAttributes)}}}}}};
+}
+
+json selecting(json selectedText) {
+    return scenarioWith({{"element", "field"}}, {{"AXSelectedText", std::move(selectedText)}});
+}
+
+struct Outcome {
+    ProcessResult result;
+    std::vector<json> log;
+
+    Queries queries() const {
+        Queries made;
+        for (const auto& r : recordsOf(log, "AXUIElementCopyAttributeValue")) {
+            made.push_back(r.at("element").get<std::string>() + " " +
+                           r.at("attribute").get<std::string>());
+        }
+        return made;
+    }
+};
+
+class GrabtextProcess : public ::testing::Test {
+  protected:
+    // Whatever the scenario: status 0, nothing left alive, no second way to the focus.
+    Outcome run(const json& scenario) {
+        std::remove(dir.path("log.jsonl").c_str());
+        Outcome r{
+            runProcess({
+                .arguments = {GRABTEXT_PATH},
+                .environment = {{"STANDIN_SCENARIO", dir.write("scenario.json", scenario.dump())},
+                                {"STANDIN_LOG", dir.path("log.jsonl")}},
+                .stdinPath = std::nullopt,
+                .stdoutPath = std::nullopt,
+            }),
+            {}};
+        r.log = readLog(dir.path("log.jsonl"));
+        EXPECT_FALSE(r.result.timedOut);
+        EXPECT_EQ(r.result.exitStatus, 0);
+        EXPECT_EQ(recordsOf(r.log, "exit"),
+                  (std::vector<json>{{{"op", "exit"}, {"liveObjects", 0}}}));
+        EXPECT_EQ(recordsOf(r.log, "frontmostApplication").size(), 0u);
+        EXPECT_EQ(recordsOf(r.log, "AXUIElementCreateApplication").size(), 0u);
+        return r;
+    }
+
+    ScratchDir dir;
+};
+
+TEST_F(GrabtextProcess, EveryFailureWithItsMessageAndTheQueriesItTakes) {
+    json untrusted = selecting("secret");
+    untrusted["trusted"] = false;
+    json noFocus = scenarioWith(nullptr);
+    noFocus["systemWide"]["attributes"].erase("AXFocusedUIElement");
+    struct Case {
+        const char* name;
+        json scenario;
+        std::string err;
+        std::string out;
+        Queries queries;
+    };
+    const Queries focusOnly = {focusQuery};
+    const Queries both = {focusQuery, selectionQuery};
+    const Case cases[] = {
+        {"no permission: not a single query", untrusted, permissionMessage, "", {}},
+        {"no focused element", noFocus, noFocusMessage, "", focusOnly},
+        {"the focus query fails", scenarioWith({{"error", -25204}}), noFocusMessage, "", focusOnly},
+        {"the focus is null", scenarioWith(nullptr), noFocusMessage, "", focusOnly},
+        {"the focus is a text", scenarioWith("field"), noFocusMessage, "", focusOnly},
+        {"the focus is a list holding an element",
+         scenarioWith({{"array", json::array({{{"element", "field"}}})}}), noFocusMessage, "",
+         focusOnly},
+        {"no AXSelectedText", scenarioWith({{"element", "field"}}), "", "", both},
+        {"AXSelectedText fails", selecting({{"error", -25212}}), "", "", both},
+        {"AXSelectedText is null", selecting(nullptr), "", "", both},
+        {"AXSelectedText is rich text", selecting({{"attributedString", "rich"}}), "", "", both},
+        {"AXSelectedText is a number", selecting(7), "", "", both},
+        {"nothing selected", selecting(""), "", "", both},
+        {"a selection", selecting("selected words"), "", "selected words", both},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome r = run(c.scenario);
+        EXPECT_EQ(r.result.err, c.err);
+        EXPECT_EQ(r.result.out, c.out);
+        EXPECT_EQ(r.queries(), c.queries);
+        EXPECT_EQ(recordsOf(r.log, "AXUIElementCreateSystemWide").size(),
+                  c.queries.empty() ? 0u : 1u);
+    }
+}
+
+TEST_F(GrabtextProcess, WritesExactlyTheUtf8OfTheSelection) {
+    const std::string replacement = "\xEF\xBF\xBD";  // U+FFFD
+    const std::string longText = std::string(100000, 'x') + "\u00e9";
+    struct Case {
+        const char* name;
+        json selection;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"ending in a line feed", "two\nlines\n", "two\nlines\n"},
+        {"outside ASCII", "caf\u00e9 \u2713 \U0001F600 \u0395\u03bb",
+         "caf\u00e9 \u2713 \U0001F600 \u0395\u03bb"},
+        {"quotes, backslash and slash unescaped", R"(say "hi" \ / {})", R"(say "hi" \ / {})"},
+        {"a NUL inside", std::string("a\0b", 3), std::string("a\0b", 3)},
+        {"a pair of surrogates", {{"utf16", {0xD83D, 0xDE00}}}, "\U0001F600"},
+        {"a lone lead surrogate", {{"utf16", {0x61, 0xD83D, 0x62}}}, "a" + replacement + "b"},
+        {"a lone trail surrogate at the end", {{"utf16", {0x78, 0xDE00}}}, "x" + replacement},
+        {"a pair the wrong way round", {{"utf16", {0xDE00, 0xD83D}}}, replacement + replacement},
+        {"a long selection", longText, longText},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome r = run(selecting(c.selection));
+        EXPECT_EQ(r.result.err, "");
+        EXPECT_EQ(r.result.out, c.out);
+    }
+}
+
+}  // namespace
