@@ -123,6 +123,22 @@ TEST_F(AxqueryTest, SettableAndPresentAttributes) {
     EXPECT_FALSE(hasAttribute(e.get(), "AXMissing"));
 }
 
+TEST_F(AxqueryTest, EveryReadIsOneRequest) {
+    const auto requestsOf = [](auto read) {
+        const long before = standin::accessibilityRequests();
+        read();
+        return standin::accessibilityRequests() - before;
+    };
+    EXPECT_EQ(requestsOf([&] { (void)copyAttributeString(e.get(), "AXValue"); }), 1);
+    EXPECT_EQ(requestsOf([&] { (void)copyAttributeBool(e.get(), "AXZero"); }), 1);
+    EXPECT_EQ(requestsOf([&] { (void)copyAttributeElementsOnly(e.get(), "AXMixed"); }), 1);
+    EXPECT_EQ(requestsOf([&] { (void)isAttributeSettable(e.get(), "AXValue"); }), 1);
+    EXPECT_EQ(requestsOf([&] { (void)hasAttribute(e.get(), "AXNull"); }), 1);
+    // Even when nothing of the answer can be kept, the question is asked once.
+    EXPECT_EQ(
+        requestsOf([&] { (void)copyAttributeElementsKeepingEveryEntry(e.get(), "AXOne", 0); }), 1);
+}
+
 TEST_F(AxqueryTest, AnythingButAnElementFailsEveryRead) {
     const auto kept = copyAttributeElementsKeepingEveryEntry(e.get(), "AXMixed");
     const auto notAnElement = reinterpret_cast<AXUIElementRef>(kept[1].get());

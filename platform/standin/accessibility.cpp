@@ -96,6 +96,7 @@ AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                       CFTypeRef* value) {
     const std::string name = nameOf(attribute, "AXUIElementCopyAttributeValue");
+    standin::countAccessibilityRequest();
     const __AXUIElement* asked = elementOf(element);
     AXError status = kAXErrorIllegalArgument;
     *value = nullptr;
@@ -123,6 +124,7 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
 AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attribute,
                                        Boolean* settable) {
     const std::string name = nameOf(attribute, "AXUIElementIsAttributeSettable");
+    standin::countAccessibilityRequest();
     const __AXUIElement* asked = elementOf(element);
     AXError status = kAXErrorIllegalArgument;
     *settable = false;

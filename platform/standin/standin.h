@@ -18,6 +18,9 @@ void advanceClock(double seconds);
 // Platform objects alive now, constants excluded.
 long liveObjects();
 
+// Accessibility requests made so far (attribute copies and settable tests), in any world.
+long accessibilityRequests();
+
 // A new keyboard event of any type with a raw key code field (also one outside 0..65535).
 CGEventRef createEvent(CGEventType type, int64_t keyCode, CGEventFlags flags);
 

@@ -19,6 +19,7 @@ namespace standin {
 namespace {
 
 long liveCount = 0;
+long requestCount = 0;
 
 const std::pair<const char*, uint32_t> eventTypeNames[] = {
     {"keyDown", 10},
@@ -546,6 +547,14 @@ void loadScenario(std::string_view scenarioJson) {
 
 void advanceClock(double seconds) {
     world().clock += seconds;
+}
+
+long accessibilityRequests() {
+    return requestCount;
+}
+
+void countAccessibilityRequest() {
+    ++requestCount;
 }
 
 long liveObjects() {

@@ -157,6 +157,9 @@ struct World {
 // The world, loaded from STANDIN_SCENARIO on first use.
 World& world();
 
+// Counts one accessibility request, for standin::accessibilityRequests().
+void countAccessibilityRequest();
+
 // Appends one record to STANDIN_LOG, when it is set.
 void log(const nlohmann::ordered_json& record);
 
