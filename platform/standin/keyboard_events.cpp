@@ -130,19 +130,25 @@ CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID stateID) {
     return isGranted ? new __CGEventSource(stateID) : nullptr;
 }
 
-CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef, CGKeyCode virtualKey, bool keyDown) {
+CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey, bool keyDown) {
     auto& world = standin::world();
     const long call = ++world.keyboardEventsCreated;
     const auto& failing = world.scenario.failKeyboardEvents;
     const bool isGranted = std::find(failing.begin(), failing.end(), call) == failing.end();
+    nlohmann::ordered_json sourceState;  // null for no source
+    if (source != nullptr) {
+        sourceState = as<__CGEventSource>(source, "CGEventCreateKeyboardEvent")->stateID;
+    }
     standin::log({{"op", "CGEventCreateKeyboardEvent"},
+                  {"source", sourceState},
                   {"keyCode", virtualKey},
                   {"keyDown", keyDown},
                   {"granted", isGranted}});
     if (!isGranted) {
         return nullptr;
     }
-    return standin::createEvent(keyDown ? kCGEventKeyDown : kCGEventKeyUp, virtualKey, 0);
+    return standin::createEvent(keyDown ? kCGEventKeyDown : kCGEventKeyUp, virtualKey,
+                                world.scenario.heldFlags);
 }
 
 void CGEventPost(CGEventTapLocation tap, CGEventRef event) {

@@ -67,11 +67,14 @@ OSStatus UCKeyTranslate(const UCKeyboardLayout* keyLayoutPtr, UInt16 virtualKeyC
         standin::misuse("UCKeyTranslate");
     }
     const auto& layout = *reinterpret_cast<const standin::KeyboardLayout*>(keyLayoutPtr);
+    const UInt32 deadKeyStateGiven = *deadKeyState;
     OSStatus status = noErr;
     std::u16string text;
+    UInt32 deadKeyStateLeft = 0;
     if (const auto key = layout.find(virtualKeyCode); key != layout.end()) {
         status = key->second.status;
-        text = status == noErr ? key->second.text : u"";
+        text = key->second.text;
+        deadKeyStateLeft = key->second.deadKeyState;
     }
     if (text.size() > maxStringLength) {
         status = kUCOutputBufferTooSmall;
@@ -79,9 +82,10 @@ OSStatus UCKeyTranslate(const UCKeyboardLayout* keyLayoutPtr, UInt16 virtualKeyC
     }
     std::copy(text.begin(), text.end(), unicodeString);
     *actualStringLength = text.size();
-    *deadKeyState = 0;
+    *deadKeyState = deadKeyStateLeft;
     standin::log({{"op", "UCKeyTranslate"},
                   {"keyCode", virtualKeyCode},
+                  {"deadKeyState", deadKeyStateGiven},
                   {"action", keyAction},
                   {"modifiers", modifierKeyState},
                   {"keyboardType", keyboardType},

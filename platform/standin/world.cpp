@@ -368,12 +368,23 @@ std::optional<InputSourceScenario> parseInputSource(const nlohmann::json& value)
             if (typed.is_string()) {
                 translation.text = utf16(typed.get<std::string>());
             } else {
-                ObjectReader failure(typed, at);
-                const auto* status = failure.find("error");
-                failure.expect(status != nullptr, "error", "given (a text or {\"error\": STATUS})");
-                translation.status =
-                    ObjectReader::integerValue<int32_t>(*status, failure.pathOf("error"));
-                failure.finish();
+                ObjectReader other(typed, at);
+                const auto* status = other.find("error");
+                const auto* deadKey = other.find("deadKeyState");
+                other.expect((status != nullptr) != (deadKey != nullptr), "error",
+                             "given (a text, {\"error\": STATUS[, \"text\": TEXT]} or "
+                             "{\"deadKeyState\": N})");
+                if (status != nullptr) {
+                    translation.status =
+                        ObjectReader::integerValue<int32_t>(*status, other.pathOf("error"));
+                    if (const auto* text = other.find("text")) {
+                        translation.text = utf16(ObjectReader::text(*text, other.pathOf("text")));
+                    }
+                } else {
+                    translation.deadKeyState = ObjectReader::integerValue<uint32_t>(
+                        *deadKey, other.pathOf("deadKeyState"));
+                }
+                other.finish();
             }
             (*parsed.layout)[keyCode] = translation;
         }
@@ -463,6 +474,7 @@ Scenario parseScenario(const std::string& text) {
             }
             scenario.runLoopSource = keyboard.boolean("runLoopSource", scenario.runLoopSource);
             scenario.eventSource = keyboard.boolean("eventSource", scenario.eventSource);
+            scenario.heldFlags = keyboard.integer<uint64_t>("heldFlags", scenario.heldFlags);
             scenario.keepRunning = keyboard.boolean("keepRunning", scenario.keepRunning);
             keyboard.array("failKeyboardEvents", [&](const nlohmann::json& n,
                                                      const std::string& path) {

@@ -104,10 +104,12 @@ struct ElementScenario {
 };
 
 // What each key of a layout types without modifiers (key code to text), or the status its
-// translation fails with.
+// translation fails with (a failing one may still leave text in the buffer), or, for a dead key,
+// the dead-key state it leaves.
 struct KeyTranslation {
     std::u16string text;
     int32_t status = 0;
+    uint32_t deadKeyState = 0;
 };
 using KeyboardLayout = std::map<uint16_t, KeyTranslation>;
 
@@ -134,6 +136,8 @@ struct Scenario {
     bool keepRunning = false;
     bool eventSource = true;
     std::vector<int64_t> failKeyboardEvents;
+    // The modifier flags the user holds: a keyboard event is made carrying them.
+    uint64_t heldFlags = 0;
     std::optional<InputSourceScenario> inputSource = InputSourceScenario{usLayout()};
     uint8_t keyboardType = 40;
 };

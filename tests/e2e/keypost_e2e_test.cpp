@@ -97,13 +97,18 @@ TEST_F(KeypostProcess, PostsTheKeyThatTypesTheLetterAskingKeysInOrderUntilTheFir
          withLayout({{"50", "v"}, {"12", "V"}, {"40", "c"}, {"41", "c"}}), 12, 40, Lookup::found},
         {"a key typing two characters is no match",
          withLayout({{"3", "vv"}, {"4", "cv"}, {"60", "v"}, {"61", "c"}}), 60, 61, Lookup::found},
-        {"failing translations are passed over",
+        {"failing translations are passed over, even with the letter in the buffer",
          withLayout({{"2", {{"error", -25342}}},
                      {"5", {{"error", -50}}},
+                     {"6", {{"error", -50}, {"text", "v"}}},
+                     {"7", {{"error", -50}, {"text", "c"}}},
                      {"30", "v"},
                      {"31", "c"},
                      {"8", {{"error", -25340}}}}),
          30, 31, Lookup::found},
+        {"a dead key leaves nothing to the keys after it",
+         withLayout({{"20", {{"deadKeyState", 3}}}, {"30", "v"}, {"31", "c"}}), 30, 31,
+         Lookup::found},
         {"the keyboard type of the moment", otherKeyboardType, 40, 41, Lookup::found},
         {"a non-Latin layout: the fallback",
          withLayout({{"9", "\u043c"}, {"8", "\u0441"}, {"0", "\u0444"}, {"127", "\u044f"}}), 9, 8,
@@ -131,6 +136,7 @@ TEST_F(KeypostProcess, PostsTheKeyThatTypesTheLetterAskingKeysInOrderUntilTheFir
             for (size_t i = 0; i < asked; ++i) {
                 const json& t = translations[i];
                 EXPECT_EQ(t.at("keyCode"), i);
+                EXPECT_EQ(t.at("deadKeyState"), 0) << "a fresh dead-key state for every key";
                 EXPECT_EQ(t.at("action"), 3) << "kUCKeyActionDisplay";
                 EXPECT_EQ(t.at("modifiers"), 0);
                 EXPECT_EQ(t.at("options"), 0);
@@ -171,8 +177,10 @@ TEST_F(KeypostProcess, CommandDownThenUpAtTheHidLevelOrTheEventMessage) {
     const auto failingCall = [](int call) {
         return json{{"failKeyboardEvents", json::array({call})}};
     };
+    const json modifiersHeld = {{"heldFlags", 0x20000 | 0x40000 | 0x80000 | commandFlag}};
     const Case cases[] = {
         {"both events made", json::object(), 0, false, {true, false}, 2},
+        {"Shift, Control, Option and Command held", modifiersHeld, 0, false, {true, false}, 2},
         {"no event source", {{"eventSource", false}}, 1, true, {}, 1},
         {"no key-down event: no key-up either", failingCall(1), 1, true, {}, 1},
         {"no key-up event: the press stands", failingCall(2), 0, true, {true}, 2},
@@ -188,6 +196,9 @@ TEST_F(KeypostProcess, CommandDownThenUpAtTheHidLevelOrTheEventMessage) {
             EXPECT_EQ(sources.size(), c.sources);
             for (const auto& source : sources) {
                 EXPECT_EQ(source.at("stateID"), 1) << "kCGEventSourceStateHIDSystemState";
+            }
+            for (const auto& made : recordsOf(r.log, "CGEventCreateKeyboardEvent")) {
+                EXPECT_EQ(made.at("source"), 1) << "made from that source";
             }
             const auto posts = recordsOf(r.log, "CGEventPost");
             ASSERT_EQ(posts.size(), c.posted.size());
