@@ -1,8 +1,20 @@
 // Cost of one event through KeyboardMonitor::handle, line writing to /dev/null included. The
 // platform disables taps whose callbacks are slow, so this is the number that matters.
+//
+// Each case has a floor beside it: the very lines the case prints per iteration, written and
+// flushed one by one to the same kind of sink, with no event handling. Absolute times swing
+// from machine to machine; the ratio of the two, printed after the run, is what to compare.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "keywatch/keyboard_monitor.h"
 #include "platform/standin/standin.h"
@@ -18,47 +30,231 @@ struct NullOutput {
     FILE* file;
 };
 
-CFRef<CGEventRef> event(CGEventType type, int64_t keyCode, CGEventFlags flags) {
-    return CFRef<CGEventRef>(standin::createEvent(type, keyCode, flags));
+struct EventSpec {
+    CGEventType type;
+    int64_t keyCode;
+    CGEventFlags flags;
+};
+
+// A configuration, the events that bring the monitor to its steady state, the events of one
+// timed iteration and the lines, newlines included, that such an iteration prints.
+struct Scenario {
+    std::vector<ShortcutConfig> shortcuts;
+    std::vector<EventSpec> setup;
+    std::vector<EventSpec> iteration;
+    std::vector<std::string> lines;
+};
+
+CFRef<CGEventRef> event(const EventSpec& spec) {
+    return CFRef<CGEventRef>(standin::createEvent(spec.type, spec.keyCode, spec.flags));
 }
 
 // Right Command down and up with the default configuration: two events per iteration.
-void BM_DefaultPressReleasePair(benchmark::State& state) {
-    standin::loadScenario("{}");
-    NullOutput out;
-    KeyboardMonitor monitor(defaultShortcuts(), out.file, out.file);
-    const auto down = event(kCGEventFlagsChanged, 54, command);
-    const auto up = event(kCGEventFlagsChanged, 54, 0);
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(monitor.handle(kCGEventFlagsChanged, down.get()));
-        benchmark::DoNotOptimize(monitor.handle(kCGEventFlagsChanged, up.get()));
-    }
-    state.SetItemsProcessed(state.iterations() * 2);
+Scenario defaultPressReleasePair() {
+    return {defaultShortcuts(),
+            {},
+            {{kCGEventFlagsChanged, 54, command}, {kCGEventFlagsChanged, 54, 0}},
+            {R"(keys:[{"keyCode":54,"keyName":"RightCmd","enKeyName":"RightCmd"}])"
+             "\n",
+             "shortcut:transcript-start\n", "shortcut-up:transcript-start\n", "keys:[]\n"}};
 }
-BENCHMARK(BM_DefaultPressReleasePair);
 
 // An auto-repeating key-down with three keys held and five shortcuts configured.
-void BM_KeyDownThreeHeldFiveShortcuts(benchmark::State& state) {
-    standin::loadScenario("{}");
-    NullOutput out;
-    const auto shortcuts = parseShortcuts({"keywatch", "--config-json", R"([
+Scenario keyDownThreeHeldFiveShortcuts() {
+    const std::string configuration = R"([
         {"id":"transcript-start","keyCode":54,"modifiers":["command"],"eventType":"flagsChanged"},
         {"id":"dictate","keyCode":0,"modifiers":["fn"],"eventType":"flagsChanged"},
         {"id":"paste","keyCode":9,"modifiers":["Command"],"eventType":"keyDown"},
         {"id":"hold","keyCode":49,"modifiers":["command","shift"],"modifierKeyCodes":[55,56],
          "eventType":"keyDown"},
-        {"id":"copy","keyCode":8,"modifiers":["command"],"eventType":"keyDown"}])"});
-    KeyboardMonitor monitor(shortcuts, out.file, out.file);
-    monitor.handle(kCGEventFlagsChanged, event(kCGEventFlagsChanged, 55, command).get());
-    monitor.handle(kCGEventFlagsChanged, event(kCGEventFlagsChanged, 56, command | shift).get());
-    const auto space = event(kCGEventKeyDown, 49, command | shift);
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(monitor.handle(kCGEventKeyDown, space.get()));
-    }
-    state.SetItemsProcessed(state.iterations());
+        {"id":"copy","keyCode":8,"modifiers":["command"],"eventType":"keyDown"}])";
+    return {parseShortcuts({"keywatch", "--config-json", configuration}),
+            {{kCGEventFlagsChanged, 55, command}, {kCGEventFlagsChanged, 56, command | shift}},
+            {{kCGEventKeyDown, 49, command | shift}},
+            // "hold" is active from the first iteration on: the repeats print the held list alone.
+            {R"(keys:[{"keyCode":55,"keyName":"LeftCmd","enKeyName":"LeftCmd"},)"
+             R"({"keyCode":56,"keyName":"LeftShift","enKeyName":"LeftShift"},)"
+             R"({"keyCode":49,"keyName":"Space","enKeyName":"Space"}])"
+             "\n"}};
 }
-BENCHMARK(BM_KeyDownThreeHeldFiveShortcuts);
+
+// The monitor after the setup events, printing to `out`, and one iteration's events.
+struct Prepared {
+    Prepared(const Scenario& scenario, FILE* out) : monitor(scenario.shortcuts, out, out) {
+        for (const auto& spec : scenario.setup) {
+            monitor.handle(spec.type, event(spec).get());
+        }
+        for (const auto& spec : scenario.iteration) {
+            events.emplace_back(spec.type, event(spec));
+        }
+    }
+    void iterate() {
+        for (const auto& [type, ref] : events) {
+            benchmark::DoNotOptimize(monitor.handle(type, ref.get()));
+        }
+    }
+    KeyboardMonitor monitor;
+    std::vector<std::pair<uint32_t, CFRef<CGEventRef>>> events;
+};
+
+void runHandling(benchmark::State& state, const Scenario& scenario) {
+    standin::loadScenario("{}");
+    NullOutput out;
+    Prepared prepared(scenario, out.file);
+    for (auto _ : state) {
+        prepared.iterate();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(scenario.iteration.size()));
+}
+
+// What one steady-state iteration prints: the setup, one iteration to settle (a first press
+// prints lines its repeats do not), then one captured.
+std::string steadyStateOutput(const Scenario& scenario) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* capture = open_memstream(&buffer, &size);
+    std::string text;
+    {
+        standin::loadScenario("{}");
+        Prepared prepared(scenario, capture);
+        prepared.iterate();
+        std::fflush(capture);
+        const size_t settled = size;
+        prepared.iterate();
+        std::fflush(capture);
+        text.assign(buffer + settled, size - settled);
+    }
+    std::fclose(capture);
+    std::free(buffer);
+    return text;
+}
+
+// The case's lines to the same kind of sink, each written and flushed on its own as the monitor
+// does, and nothing else.
+void runFloor(benchmark::State& state, const Scenario& scenario) {
+    std::string expected;
+    for (const auto& line : scenario.lines) {
+        expected += line;
+    }
+    if (steadyStateOutput(scenario) != expected) {
+        state.SkipWithError("the case no longer prints the floor's lines");
+        return;
+    }
+    NullOutput out;
+    for (auto _ : state) {
+        for (const auto& line : scenario.lines) {
+            std::fwrite(line.data(), 1, line.size(), out.file);
+            std::fflush(out.file);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(scenario.iteration.size()));
+    state.SetLabel(std::to_string(scenario.lines.size()) + " lines/iter");
+}
+
+struct Case {
+    const char* name;
+    Scenario (*scenario)();
+};
+
+constexpr Case cases[] = {
+    {"BM_DefaultPressReleasePair", defaultPressReleasePair},
+    {"BM_KeyDownThreeHeldFiveShortcuts", keyDownThreeHeldFiveShortcuts},
+};
+
+constexpr const char* floorSuffix = "_Floor";
+
+// The console output, then per case the handling and floor time per event and their ratio, in
+// CPU time (steady when other processes compete for the cores) and in real time. Medians when
+// the run is repeated.
+class FloorReporter : public benchmark::ConsoleReporter {
+  public:
+    using ConsoleReporter::ConsoleReporter;
+
+    void ReportRuns(const std::vector<Run>& reports) override {
+        ConsoleReporter::ReportRuns(reports);
+        for (const auto& run : reports) {
+            const bool isMedian =
+                run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.error_occurred || (run.run_type != Run::RT_Iteration && !isMedian)) {
+                continue;
+            }
+            auto& figures = perIteration[run.run_name.function_name];
+            // A median outranks the single repetitions it was taken from.
+            if (isMedian || !figures.fromMedian) {
+                const double toNs = 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
+                figures = {run.GetAdjustedCPUTime() * toNs, run.GetAdjustedRealTime() * toNs,
+                           isMedian};
+            }
+        }
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        auto& out = GetOutputStream();
+        char line[200];
+        bool header = false;
+        for (const auto& entry : cases) {
+            const auto handling = perIteration.find(entry.name);
+            const auto floor = perIteration.find(std::string(entry.name) + floorSuffix);
+            if (handling == perIteration.end() || floor == perIteration.end()) {
+                continue;
+            }
+            if (!header) {
+                out << "\nns per event" << (handling->second.fromMedian ? ", medians" : "")
+                    << ": handling beside its floor (the same lines written, no handling)\n";
+                std::snprintf(line, sizeof line, "%-34s %9s %9s %7s   %9s %9s %7s\n", "case", "cpu",
+                              "floor", "ratio", "real", "floor", "ratio");
+                out << line;
+                header = true;
+            }
+            const double events = static_cast<double>(entry.scenario().iteration.size());
+            const Figures& h = handling->second;
+            const Figures& f = floor->second;
+            std::snprintf(line, sizeof line, "%-34s %9.1f %9.1f %7.3f   %9.1f %9.1f %7.3f\n",
+                          entry.name, h.cpuNs / events, f.cpuNs / events, h.cpuNs / f.cpuNs,
+                          h.realNs / events, f.realNs / events, h.realNs / f.realNs);
+            out << line;
+        }
+    }
+
+  private:
+    struct Figures {
+        double cpuNs = 0;
+        double realNs = 0;
+        bool fromMedian = false;
+    };
+    std::map<std::string, Figures> perIteration;
+};
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    // Another output format asked for: leave the display to the library.
+    bool console = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--benchmark_format=", 19) == 0 &&
+            std::strcmp(argv[i] + 19, "console") != 0) {
+            console = false;
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    for (const auto& entry : cases) {
+        benchmark::RegisterBenchmark(
+            entry.name, [entry](benchmark::State& state) { runHandling(state, entry.scenario()); });
+        benchmark::RegisterBenchmark(
+            (std::string(entry.name) + floorSuffix).c_str(),
+            [entry](benchmark::State& state) { runFloor(state, entry.scenario()); });
+    }
+    if (console) {
+        FloorReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Color
+                                                     : benchmark::ConsoleReporter::OO_None);
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+    } else {
+        benchmark::RunSpecifiedBenchmarks();
+    }
+    benchmark::Shutdown();
+    return 0;
+}

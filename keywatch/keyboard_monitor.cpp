@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "keywatch/key_names.h"
 
@@ -16,9 +17,9 @@ constexpr const char* runLoopSourceFailedMessage =
     "[hotkey-helper] failed to create run loop source\n";
 constexpr const char* readyPrefix = "[hotkey-helper] ready tap=";
 constexpr const char* suppressLabel = " suppress=";
-constexpr const char* keysPrefix = "keys:";
-constexpr const char* shortcutPrefix = "shortcut:";
-constexpr const char* shortcutUpPrefix = "shortcut-up:";
+constexpr std::string_view keysPrefix = "keys:";
+constexpr std::string_view shortcutPrefix = "shortcut:";
+constexpr std::string_view shortcutUpPrefix = "shortcut-up:";
 constexpr const char* blockedSystemDefinedMessage =
     "blocked system-defined event during fn suppression window";
 
@@ -76,20 +77,18 @@ std::optional<std::string> serializeKeyRecord(const KeyRecord& record) {
 
 // A record's text depends on its code alone, so the named keys are serialized once; the
 // per-event path only joins them.
-std::optional<std::string> keyObjectJson(const KeyRecord& record) {
-    constexpr int64_t cachedCodes = 180;
+constexpr uint16_t cachedCodes = 180;
+
+const std::vector<std::optional<std::string>>& cachedKeyObjects() {
     static const auto cache = [] {
         std::vector<std::optional<std::string>> texts;
-        for (int64_t code = 0; code < cachedCodes; ++code) {
-            texts.push_back(
-                serializeKeyRecord(KeyNameMapper::payload({static_cast<uint16_t>(code)}).front()));
+        texts.reserve(cachedCodes);
+        for (uint16_t code = 0; code < cachedCodes; ++code) {
+            texts.push_back(serializeKeyRecord(KeyNameMapper::payload({code}).front()));
         }
         return texts;
     }();
-    if (record.keyCode < cachedCodes) {
-        return cache[static_cast<size_t>(record.keyCode)];
-    }
-    return serializeKeyRecord(record);
+    return cache;
 }
 
 bool isTapDisabled(uint32_t type) {
@@ -124,21 +123,28 @@ std::string describeFlags(CGEventFlags flags) {
     return words.empty() ? "none" : words;
 }
 
-// The "keys:" array: compact JSON with "/" written as "\/".
-std::optional<std::string> keysJson(const std::vector<uint16_t>& keyCodes) {
-    std::string json = "[";
-    for (const auto& record : KeyNameMapper::payload(keyCodes)) {
-        const auto object = keyObjectJson(record);
-        if (!object) {
-            return std::nullopt;
+// Appends the "keys:" array, compact JSON with "/" written as "\/"; false when a record
+// cannot be serialized, and then the line is not printed.
+bool appendKeysJson(const std::vector<uint16_t>& keyCodes, std::string& json) {
+    const auto& cache = cachedKeyObjects();
+    json += '[';
+    for (size_t i = 0; i < keyCodes.size(); ++i) {
+        const uint16_t code = keyCodes[i];
+        std::optional<std::string> uncached;
+        if (code >= cachedCodes) {
+            uncached = serializeKeyRecord(KeyNameMapper::payload({code}).front());
         }
-        if (json.size() > 1) {
+        const auto& object = code < cachedCodes ? cache[code] : uncached;
+        if (!object) {
+            return false;
+        }
+        if (i > 0) {
             json += ',';
         }
         json += *object;
     }
     json += ']';
-    return json;
+    return true;
 }
 
 const char* describe(KeyTransition transition) {
@@ -174,7 +180,26 @@ KeyboardMonitor::KeyboardMonitor(std::vector<ShortcutConfig> configured, FILE* o
           return value != nullptr && std::strcmp(value, "1") == 0;
       }()),
       output(out),
-      diagnostics(err) {}
+      diagnostics(err) {
+    watched.reserve(shortcuts.size());
+    for (size_t i = 0; i < shortcuts.size(); ++i) {
+        const std::string& id = shortcuts[i].id;
+        // Equal ids share a slot: the first place of that id in the list.
+        size_t slot = i;
+        for (size_t j = 0; j < i; ++j) {
+            if (shortcuts[j].id == id) {
+                slot = watched[j].idSlot;
+                break;
+            }
+        }
+        watched.push_back(Watched{ShortcutTraits(shortcuts[i]), slot,
+                                  std::string(shortcutPrefix).append(id).append(1, '\n'),
+                                  std::string(shortcutUpPrefix).append(id).append(1, '\n')});
+    }
+    activeShortcutIds.assign(shortcuts.size(), 0);
+    // Built now rather than inside the first event's callback.
+    cachedKeyObjects();
+}
 
 bool KeyboardMonitor::start() {
     const TapAttempt* granted = nullptr;
@@ -200,7 +225,7 @@ bool KeyboardMonitor::start() {
     CFRunLoopAddSource(CFRunLoopGetCurrent(), runLoopSource.get(), kCFRunLoopCommonModes);
     CGEventTapEnable(eventTap.get(), true);
     writeLine(std::string(readyPrefix) + granted->name + suppressLabel +
-              (canSuppressEvents ? "true" : "false"));
+              (canSuppressEvents ? "true" : "false") + "\n");
     CFRunLoopRun();
     return true;
 }
@@ -251,9 +276,7 @@ CGEventRef KeyboardMonitor::handleKeyDown(CGEventRef event) {
     const CGEventFlags flags = normalizedFlags(CGEventGetFlags(event));
     detector.handleKeyDown(*keyCode);
     emitCurrentKeys();
-    for (const auto& shortcut : detector.matchesKeyDownShortcut(*keyCode, flags)) {
-        emitShortcutIfNeeded(shortcut);
-    }
+    detector.forEachKeyDownMatch(*keyCode, flags, [this](size_t i) { emitShortcutIfNeeded(i); });
     if (debugEnabled) {
         writeDebugLine("keyDown keyCode=" + std::to_string(*keyCode) +
                        " flags=" + describeFlags(flags));
@@ -266,9 +289,9 @@ CGEventRef KeyboardMonitor::handleKeyUp(CGEventRef event) {
     if (!keyCode) {
         return event;
     }
-    for (const auto& shortcut : shortcuts) {
-        if (!shortcut.isFlagsChangedShortcut() && shortcut.keyCode == *keyCode) {
-            emitShortcutReleaseIfNeeded(shortcut);
+    for (size_t i = 0; i < shortcuts.size(); ++i) {
+        if (!watched[i].traits.isFlagsChangedShortcut && shortcuts[i].keyCode == *keyCode) {
+            emitShortcutReleaseIfNeeded(i);
         }
     }
     detector.handleKeyUp(*keyCode);
@@ -279,6 +302,18 @@ CGEventRef KeyboardMonitor::handleKeyUp(CGEventRef event) {
     return event;
 }
 
+template <typename Visit>
+void KeyboardMonitor::forEachModifierShortcut(uint16_t keyCode, Visit&& visit) const {
+    for (size_t i = 0; i < shortcuts.size(); ++i) {
+        const bool keyMatches = watched[i].traits.isFnShortcut
+                                    ? ShortcutDetector::isFnKeyCode(keyCode)
+                                    : keyCode == shortcuts[i].keyCode;
+        if (watched[i].traits.isFlagsChangedShortcut && keyMatches) {
+            visit(i);
+        }
+    }
+}
+
 CGEventRef KeyboardMonitor::handleFlagsChanged(CGEventRef event) {
     const auto keyCode = keyCodeOf(event);
     if (!keyCode) {
@@ -286,30 +321,29 @@ CGEventRef KeyboardMonitor::handleFlagsChanged(CGEventRef event) {
     }
     const CGEventFlags flags = normalizedFlags(CGEventGetFlags(event));
     const KeyTransition transition = detector.resolveModifierTransition(*keyCode, flags);
+    const auto isActive = [this](size_t i) { return activeShortcutIds[watched[i].idSlot] != 0; };
     switch (transition) {
         case KeyTransition::press:
             detector.handleKeyDown(*keyCode);
             emitCurrentKeys();
-            for (const auto& shortcut : detector.matchesFlagsChangedShortcut(*keyCode, flags)) {
-                emitShortcutIfNeeded(shortcut);
-                if (shortcut.isFnShortcut()) {
+            detector.forEachFlagsChangedMatch(*keyCode, flags, [this](size_t i) {
+                emitShortcutIfNeeded(i);
+                if (watched[i].traits.isFnShortcut) {
                     markFnSuppressionWindow();
                 }
-            }
+            });
             break;
         case KeyTransition::release:
             // Asked before the release lines, while the released shortcut is still active.
-            if (detector.shouldSuppressFlagsChangedEvent(*keyCode, flags, activeShortcutIds)) {
+            if (detector.shouldSuppressFlagsChangedEvent(*keyCode, flags, isActive)) {
                 markFnSuppressionWindow();
             }
-            for (const auto& shortcut : matchingModifierShortcuts(*keyCode)) {
-                emitShortcutReleaseIfNeeded(shortcut);
-            }
+            forEachModifierShortcut(*keyCode, [this](size_t i) { emitShortcutReleaseIfNeeded(i); });
             detector.handleKeyUp(*keyCode);
             emitCurrentKeys();
             break;
         case KeyTransition::none:
-            if (detector.shouldSuppressFlagsChangedEvent(*keyCode, flags, activeShortcutIds)) {
+            if (detector.shouldSuppressFlagsChangedEvent(*keyCode, flags, isActive)) {
                 markFnSuppressionWindow();
             }
             break;
@@ -318,8 +352,7 @@ CGEventRef KeyboardMonitor::handleFlagsChanged(CGEventRef event) {
         writeDebugLine("flagsChanged keyCode=" + std::to_string(*keyCode) +
                        " flags=" + describeFlags(flags) + " transition=" + describe(transition));
     }
-    const bool suppress =
-        detector.shouldSuppressFlagsChangedEvent(*keyCode, flags, activeShortcutIds);
+    const bool suppress = detector.shouldSuppressFlagsChangedEvent(*keyCode, flags, isActive);
     return canSuppressEvents && suppress ? nullptr : event;
 }
 
@@ -332,38 +365,42 @@ void KeyboardMonitor::handleTapDisabled() {
 }
 
 void KeyboardMonitor::emitCurrentKeys() {
-    if (const auto json = keysJson(detector.currentPressingKeyCodes())) {
-        writeLine(keysPrefix + *json);
+    // The line is a function of the held list alone, so an unchanged list (auto-repeat) prints
+    // the text built last time.
+    const uint64_t version = detector.pressingKeyCodesVersion();
+    if (keysLineVersion != version) {
+        keysLine.clear();
+        keysLine.append(keysPrefix);
+        keysLineValid = appendKeysJson(detector.currentPressingKeyCodes(), keysLine);
+        keysLine += '\n';
+        keysLineVersion = version;
+    }
+    if (keysLineValid) {
+        writeLine(keysLine);
     }
 }
 
-void KeyboardMonitor::emitShortcutIfNeeded(const ShortcutConfig& shortcut) {
-    if (activeShortcutIds.insert(shortcut.id).second) {
-        writeLine(shortcutPrefix + shortcut.id);
+void KeyboardMonitor::emitShortcutIfNeeded(size_t index) {
+    const Watched& shortcut = watched[index];
+    char& active = activeShortcutIds[shortcut.idSlot];
+    if (active == 0) {
+        active = 1;
+        writeLine(shortcut.pressLine);
     }
 }
 
-void KeyboardMonitor::emitShortcutReleaseIfNeeded(const ShortcutConfig& shortcut) {
-    if (activeShortcutIds.erase(shortcut.id) > 0) {
-        writeLine(shortcutUpPrefix + shortcut.id);
+void KeyboardMonitor::emitShortcutReleaseIfNeeded(size_t index) {
+    const Watched& shortcut = watched[index];
+    char& active = activeShortcutIds[shortcut.idSlot];
+    if (active != 0) {
+        active = 0;
+        writeLine(shortcut.releaseLine);
     }
 }
 
-void KeyboardMonitor::writeLine(std::string line) {
-    line += '\n';
+void KeyboardMonitor::writeLine(std::string_view line) {
     std::fwrite(line.data(), 1, line.size(), output);
     std::fflush(output);
-}
-
-std::vector<ShortcutConfig> KeyboardMonitor::matchingModifierShortcuts(uint16_t keyCode) const {
-    std::vector<ShortcutConfig> matches;
-    for (const auto& shortcut : shortcuts) {
-        if (shortcut.isFlagsChangedShortcut() &&
-            ShortcutDetector::shortcutMatchesKeyCode(shortcut, keyCode)) {
-            matches.push_back(shortcut);
-        }
-    }
-    return matches;
 }
 
 bool KeyboardMonitor::isFnWindowOpen() const {

@@ -8,11 +8,12 @@
 // invalidates the tap, so the platform has no way left to call the freed object.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
-#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "keywatch/shortcut_config.h"
@@ -48,12 +49,16 @@ class KeyboardMonitor {
     static CGEventRef tapCallback(CGEventTapProxy proxy, CGEventType type, CGEventRef event,
                                   void* userInfo);
 
+    // Shortcuts are named by their index in `shortcuts`.
     void emitCurrentKeys();
-    void emitShortcutIfNeeded(const ShortcutConfig& shortcut);
-    void emitShortcutReleaseIfNeeded(const ShortcutConfig& shortcut);
-    void writeLine(std::string line);
+    void emitShortcutIfNeeded(size_t index);
+    void emitShortcutReleaseIfNeeded(size_t index);
+    // One whole line, its newline included, then a flush.
+    void writeLine(std::string_view line);
 
-    std::vector<ShortcutConfig> matchingModifierShortcuts(uint16_t keyCode) const;
+    // `visit(index)` for each flags-changed shortcut that a release of this key ends.
+    template <typename Visit>
+    void forEachModifierShortcut(uint16_t keyCode, Visit&& visit) const;
     bool shouldSuppressFnKeyEvent(uint32_t type, CGEventRef event) const;
     bool shouldSuppressSystemDefinedEvent(uint32_t type) const;
     bool isFnWindowOpen() const;
@@ -65,7 +70,22 @@ class KeyboardMonitor {
     bool debugEnabled;
     CFRef<CFMachPortRef> eventTap;
     CFRef<CFRunLoopSourceRef> runLoopSource;
-    std::set<std::string> activeShortcutIds;
+    // What the per-event path needs of each shortcut, in the order of `shortcuts`. Built once:
+    // the list never changes and each part is a pure function of its record.
+    struct Watched {
+        ShortcutTraits traits;
+        size_t idSlot;            // the same for every shortcut with the same id
+        std::string pressLine;    // "shortcut:" + id + "\n"
+        std::string releaseLine;  // "shortcut-up:" + id + "\n"
+    };
+    std::vector<Watched> watched;
+    // Per id slot: whether the id's press line has been printed and its release line has not.
+    std::vector<char> activeShortcutIds;
+    // The last "keys:" line, its newline included, and the version of the held list it shows;
+    // not valid when that list could not be serialized, and then nothing is printed.
+    std::string keysLine;
+    std::optional<uint64_t> keysLineVersion;
+    bool keysLineValid = false;
     double suppressSystemDefinedUntil = 0;
     bool canSuppressEvents = true;
     FILE* output;

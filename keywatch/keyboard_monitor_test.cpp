@@ -148,6 +148,22 @@ TEST_F(KeyboardMonitorTest, KeyDownShortcutWithAutoRepeat) {
     EXPECT_EQ(out.take(), "keys:[]\n");
 }
 
+TEST_F(KeyboardMonitorTest, RepeatedKeyDownPrintsTheHeldListAsItIsNow) {
+    monitor();
+    send(kCGEventKeyDown, 0);
+    standin::advanceClock(5.0);
+    send(kCGEventKeyDown, 1);
+    out.take();
+    const std::string a = R"({"keyCode":0,"keyName":"A","enKeyName":"A"})";
+    const std::string s = R"({"keyCode":1,"keyName":"S","enKeyName":"S"})";
+    send(kCGEventKeyDown, 1);
+    EXPECT_EQ(out.take(), "keys:[" + a + "," + s + "]\n");
+    // The same repeat once A has gone stale: the list it prints has lost A.
+    standin::advanceClock(5.5);
+    send(kCGEventKeyDown, 1);
+    EXPECT_EQ(out.take(), "keys:[" + s + "]\n");
+}
+
 TEST_F(KeyboardMonitorTest, OtherEventsPrintNothingAndPassOn) {
     monitor();
     EXPECT_TRUE(send(kCGEventFlagsChanged, 57, 0x10000));  // Caps Lock

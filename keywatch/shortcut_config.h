@@ -27,6 +27,19 @@ struct ShortcutConfig {
     bool operator==(const ShortcutConfig&) const = default;
 };
 
+// A record's derived properties, read once for the per-event path. The list never changes after
+// start-up and the derivations are pure, so a holder answers exactly as the record would.
+struct ShortcutTraits {
+    explicit ShortcutTraits(const ShortcutConfig& shortcut)
+        : requiredFlags(shortcut.requiredFlags()),
+          isFlagsChangedShortcut(shortcut.isFlagsChangedShortcut()),
+          isFnShortcut(shortcut.isFnShortcut()) {}
+
+    CGEventFlags requiredFlags;
+    bool isFlagsChangedShortcut;
+    bool isFnShortcut;
+};
+
 // The right Command key pressed alone.
 std::vector<ShortcutConfig> defaultShortcuts();
 

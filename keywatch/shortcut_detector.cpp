@@ -58,14 +58,19 @@ bool isStaleCleanupExempt(uint16_t keyCode) {
 }  // namespace
 
 ShortcutDetector::ShortcutDetector(std::vector<ShortcutConfig> configured)
-    : shortcuts(std::move(configured)) {}
+    : shortcuts(std::move(configured)), traits(shortcuts.begin(), shortcuts.end()) {}
 
 void ShortcutDetector::handleKeyDown(uint16_t keyCode) {
     cleanupStaleKeys();
-    if (!isKeyPressed(keyCode)) {
+    const double now = CFAbsoluteTimeGetCurrent();
+    const auto held = std::find(pressingKeyCodes.begin(), pressingKeyCodes.end(), keyCode);
+    if (held == pressingKeyCodes.end()) {
         pressingKeyCodes.push_back(keyCode);
+        keyPressedTimes.push_back(now);
+        ++pressingVersion;
+    } else {
+        keyPressedTimes[static_cast<size_t>(held - pressingKeyCodes.begin())] = now;
     }
-    keyPressedTimes[keyCode] = CFAbsoluteTimeGetCurrent();
 }
 
 void ShortcutDetector::handleKeyUp(uint16_t keyCode) {
@@ -81,10 +86,10 @@ void ShortcutDetector::cleanupStaleKeys() {
     }
     const double now = CFAbsoluteTimeGetCurrent();
     std::vector<uint16_t> stale;
-    for (const uint16_t code : pressingKeyCodes) {
-        const auto pressed = keyPressedTimes.find(code);
-        if (pressed != keyPressedTimes.end() && now - pressed->second > staleKeyThresholdSeconds &&
-            !isKeyInTargetShortcuts(code) && !isStaleCleanupExempt(code)) {
+    for (size_t i = 0; i < pressingKeyCodes.size(); ++i) {
+        const uint16_t code = pressingKeyCodes[i];
+        if (now - keyPressedTimes[i] > staleKeyThresholdSeconds && !isKeyInTargetShortcuts(code) &&
+            !isStaleCleanupExempt(code)) {
             stale.push_back(code);
         }
     }
@@ -101,42 +106,27 @@ bool ShortcutDetector::isKeyPressed(uint16_t keyCode) const {
 std::vector<ShortcutConfig> ShortcutDetector::matchesKeyDownShortcut(uint16_t keyCode,
                                                                      CGEventFlags flags) const {
     std::vector<ShortcutConfig> matches;
-    for (const auto& shortcut : shortcuts) {
-        if (shortcut.isFlagsChangedShortcut() || shortcut.keyCode != keyCode ||
-            shortcut.requiredFlags() != flags) {
-            continue;
-        }
-        const auto& required = shortcut.modifierKeyCodes;
-        if (required && !std::all_of(required->begin(), required->end(),
-                                     [this](uint16_t code) { return isKeyPressed(code); })) {
-            continue;
-        }
-        matches.push_back(shortcut);
-    }
+    forEachKeyDownMatch(keyCode, flags, [&](size_t i) { matches.push_back(shortcuts[i]); });
     return matches;
 }
 
 std::vector<ShortcutConfig> ShortcutDetector::matchesFlagsChangedShortcut(
     uint16_t keyCode, CGEventFlags flags) const {
     std::vector<ShortcutConfig> matches;
-    for (const auto& shortcut : shortcuts) {
-        if (shortcut.isFlagsChangedShortcut() && shortcutMatchesKeyCode(shortcut, keyCode) &&
-            shortcut.requiredFlags() == flags) {
-            matches.push_back(shortcut);
-        }
-    }
+    forEachFlagsChangedMatch(keyCode, flags, [&](size_t i) { matches.push_back(shortcuts[i]); });
     return matches;
 }
 
 KeyTransition ShortcutDetector::resolveModifierTransition(uint16_t keyCode,
                                                           CGEventFlags flags) const {
-    if (!isModifierKey(keyCode)) {
+    // One table look-up stands for isModifierKey, isModifierActive and getOtherModifierKey.
+    const ModifierKey* key = findModifier(keyCode);
+    if (key == nullptr) {
         return KeyTransition::none;
     }
-    const bool active = isModifierActive(keyCode, flags);
+    const bool active = (flags & key->flag) != 0;
     const bool pressed = isKeyPressed(keyCode);
-    const uint16_t other = getOtherModifierKey(keyCode);
-    const bool otherPressed = other != invalidKeyCode && isKeyPressed(other);
+    const bool otherPressed = isKeyPressed(key->partner);
     if (!active) {
         return pressed ? KeyTransition::release : KeyTransition::none;
     }
@@ -149,15 +139,8 @@ KeyTransition ShortcutDetector::resolveModifierTransition(uint16_t keyCode,
 
 bool ShortcutDetector::shouldSuppressFlagsChangedEvent(
     uint16_t keyCode, CGEventFlags flags, const std::set<std::string>& activeShortcutIds) const {
-    if (!isFnKeyCode(keyCode)) {
-        return false;
-    }
-    if ((flags & kCGEventFlagMaskSecondaryFn) != 0) {
-        return true;
-    }
-    return std::any_of(shortcuts.begin(), shortcuts.end(), [&](const ShortcutConfig& shortcut) {
-        return shortcut.isFnShortcut() && activeShortcutIds.count(shortcut.id) > 0;
-    });
+    return shouldSuppressFlagsChangedEvent(
+        keyCode, flags, [&](size_t i) { return activeShortcutIds.count(shortcuts[i].id) > 0; });
 }
 
 bool ShortcutDetector::isModifierKey(uint16_t keyCode) {
@@ -175,9 +158,20 @@ uint16_t ShortcutDetector::getOtherModifierKey(uint16_t keyCode) {
 }
 
 void ShortcutDetector::removeKey(uint16_t keyCode) {
-    pressingKeyCodes.erase(std::remove(pressingKeyCodes.begin(), pressingKeyCodes.end(), keyCode),
-                           pressingKeyCodes.end());
-    keyPressedTimes.erase(keyCode);
+    // Both lists shift together, so every remaining time stays beside its key.
+    size_t kept = 0;
+    for (size_t i = 0; i < pressingKeyCodes.size(); ++i) {
+        if (pressingKeyCodes[i] != keyCode) {
+            pressingKeyCodes[kept] = pressingKeyCodes[i];
+            keyPressedTimes[kept] = keyPressedTimes[i];
+            ++kept;
+        }
+    }
+    if (kept != pressingKeyCodes.size()) {
+        pressingKeyCodes.resize(kept);
+        keyPressedTimes.resize(kept);
+        ++pressingVersion;
+    }
 }
 
 bool ShortcutDetector::shortcutMatchesKeyCode(const ShortcutConfig& shortcut, uint16_t keyCode) {
@@ -185,7 +179,10 @@ bool ShortcutDetector::shortcutMatchesKeyCode(const ShortcutConfig& shortcut, ui
 }
 
 bool ShortcutDetector::isKeyInTargetShortcuts(uint16_t keyCode) const {
-    return std::any_of(shortcuts.begin(), shortcuts.end(), [&](const ShortcutConfig& shortcut) {
-        return shortcutMatchesKeyCode(shortcut, keyCode);
-    });
+    for (size_t i = 0; i < shortcuts.size(); ++i) {
+        if (matchesKeyCode(i, keyCode)) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -1,10 +1,11 @@
 // Which keys are held, and which configured shortcuts an event completes.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "keywatch/shortcut_config.h"
@@ -25,14 +26,29 @@ class ShortcutDetector {
     void cleanupStaleKeys();
 
     bool isKeyPressed(uint16_t keyCode) const;
-    std::vector<uint16_t> currentPressingKeyCodes() const { return pressingKeyCodes; }
+    // Valid until the next key-down, key-up or clean-up.
+    const std::vector<uint16_t>& currentPressingKeyCodes() const { return pressingKeyCodes; }
+    // Changes whenever currentPressingKeyCodes() does, and only then.
+    uint64_t pressingKeyCodesVersion() const { return pressingVersion; }
 
     std::vector<ShortcutConfig> matchesKeyDownShortcut(uint16_t keyCode, CGEventFlags flags) const;
     std::vector<ShortcutConfig> matchesFlagsChangedShortcut(uint16_t keyCode,
                                                             CGEventFlags flags) const;
+    // The same matches without copies: `visit(index)` for each, index into the configured list,
+    // in configuration order. Nothing the visitor does to other objects changes what matches.
+    template <typename Visit>
+    void forEachKeyDownMatch(uint16_t keyCode, CGEventFlags flags, Visit&& visit) const;
+    template <typename Visit>
+    void forEachFlagsChangedMatch(uint16_t keyCode, CGEventFlags flags, Visit&& visit) const;
+
     KeyTransition resolveModifierTransition(uint16_t keyCode, CGEventFlags flags) const;
     bool shouldSuppressFlagsChangedEvent(uint16_t keyCode, CGEventFlags flags,
                                          const std::set<std::string>& activeShortcutIds) const;
+    // The same answer, with `isActive(index)` telling whether the id of the configured shortcut
+    // at that index is active.
+    template <typename IsActive>
+    bool shouldSuppressFlagsChangedEvent(uint16_t keyCode, CGEventFlags flags,
+                                         IsActive&& isActive) const;
 
     static bool isModifierKey(uint16_t keyCode);
     static bool isModifierActive(uint16_t keyCode, CGEventFlags flags);
@@ -44,8 +60,62 @@ class ShortcutDetector {
   private:
     void removeKey(uint16_t keyCode);
     bool isKeyInTargetShortcuts(uint16_t keyCode) const;
+    bool matchesKeyCode(size_t index, uint16_t keyCode) const {
+        return traits[index].isFnShortcut ? isFnKeyCode(keyCode)
+                                          : keyCode == shortcuts[index].keyCode;
+    }
 
     std::vector<ShortcutConfig> shortcuts;
+    std::vector<ShortcutTraits> traits;  // one per shortcut, same order
     std::vector<uint16_t> pressingKeyCodes;
-    std::unordered_map<uint16_t, double> keyPressedTimes;
+    // The time of each held key's latest key-down, at the key's index in pressingKeyCodes: a
+    // map's node per press would cost an allocation on every modifier press.
+    std::vector<double> keyPressedTimes;
+    uint64_t pressingVersion = 0;
 };
+
+template <typename Visit>
+void ShortcutDetector::forEachKeyDownMatch(uint16_t keyCode, CGEventFlags flags,
+                                           Visit&& visit) const {
+    for (size_t i = 0; i < shortcuts.size(); ++i) {
+        const auto& shortcut = shortcuts[i];
+        if (traits[i].isFlagsChangedShortcut || shortcut.keyCode != keyCode ||
+            traits[i].requiredFlags != flags) {
+            continue;
+        }
+        const auto& required = shortcut.modifierKeyCodes;
+        if (required && !std::all_of(required->begin(), required->end(),
+                                     [this](uint16_t code) { return isKeyPressed(code); })) {
+            continue;
+        }
+        visit(i);
+    }
+}
+
+template <typename Visit>
+void ShortcutDetector::forEachFlagsChangedMatch(uint16_t keyCode, CGEventFlags flags,
+                                                Visit&& visit) const {
+    for (size_t i = 0; i < shortcuts.size(); ++i) {
+        if (traits[i].isFlagsChangedShortcut && matchesKeyCode(i, keyCode) &&
+            traits[i].requiredFlags == flags) {
+            visit(i);
+        }
+    }
+}
+
+template <typename IsActive>
+bool ShortcutDetector::shouldSuppressFlagsChangedEvent(uint16_t keyCode, CGEventFlags flags,
+                                                       IsActive&& isActive) const {
+    if (!isFnKeyCode(keyCode)) {
+        return false;
+    }
+    if ((flags & kCGEventFlagMaskSecondaryFn) != 0) {
+        return true;
+    }
+    for (size_t i = 0; i < shortcuts.size(); ++i) {
+        if (traits[i].isFnShortcut && isActive(i)) {
+            return true;
+        }
+    }
+    return false;
+}
