@@ -6,7 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/accessibility.h"
 #include "platform/cf_ref.h"
+#include "platform/cf_string.h"
 #include "platform/core_foundation.h"
 #include "platform/frontmost_application.h"
 #include "platform/keyboard_layout.h"
@@ -75,6 +77,10 @@ TEST(Standin, RejectsMalformedScenariosNamingTheKey) {
         {R"({"inputSource": {"layout": {"9": 9}}})", "inputSource.layout.9 is not an object"},
         {R"({"inputSource": {"layout": {"9": {"error": "x"}}}})", "inputSource.layout.9.error is"},
         {R"({"keyboardType": 256})", "keyboardType is not an integer in range"},
+        {R"({"elements": {"a": {"settable": {"AXValue": 1}}}})",
+         "elements.a.settable.AXValue is not an object"},
+        {R"({"elements": {"a": {"attributes": {"AXChildren": {"array": [{"element": "b"}]}}}}})",
+         "elements.a.attributes.AXChildren names no element: b"},
     };
     for (const auto& [scenario, reason] : bad) {
         try {
@@ -203,6 +209,90 @@ TEST(Standin, RunLoopDeliversUntilDisabledAndAgainAfterReEnable) {
     };
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(CFAbsoluteTimeGetCurrent(), 12.5);
+}
+
+// The status and the value of one copy request; the value is the caller's.
+struct Copied {
+    AXError status;
+    CFRef<CFTypeRef> value;
+};
+
+Copied copied(AXUIElementRef element, const char* attribute) {
+    Copied answer{kAXErrorFailure, {}};
+    answer.status = AXUIElementCopyAttributeValue(element, makeCFString(attribute).get(),
+                                                  answer.value.initializeInto());
+    return answer;
+}
+
+// The status and the flag of one settable request.
+std::pair<AXError, bool> settable(AXUIElementRef element, const char* attribute) {
+    Boolean flag = true;
+    const AXError status =
+        AXUIElementIsAttributeSettable(element, makeCFString(attribute).get(), &flag);
+    return {status, flag != 0};
+}
+
+TEST(Standin, AccessibilityAnswersWithTheValueFormsAndStatusesOfTheScenario) {
+    standin::loadScenario(R"({
+        "systemWide": {"attributes": {"AXFocusedUIElement": {"element": "a"}}},
+        "elements": {"a": {
+            "attributes": {"AXNumber": 1, "AXPoint": {"point": [1.5, -2]},
+                           "AXRange": {"range": [9007199254740993, 9223372036854775807]},
+                           "AXNoValue": {"error": -25212}, "AXValue": "v"},
+            "settable": {"AXTitle": true, "AXHelp": {"error": -25204}}}}})");
+    const long before = standin::liveObjects();
+    {
+        // Every element handed over is a live object until it is released.
+        const CFRef<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
+        EXPECT_EQ(standin::liveObjects(), before + 1);
+        Copied focus = copied(systemWide.get(), "AXFocusedUIElement");
+        ASSERT_EQ(focus.status, kAXErrorSuccess);
+        EXPECT_EQ(standin::liveObjects(), before + 2);
+        const auto a = static_cast<AXUIElementRef>(focus.value.get());
+
+        const Copied number = copied(a, "AXNumber");
+        EXPECT_EQ(number.status, kAXErrorSuccess);
+        ASSERT_EQ(CFGetTypeID(number.value.get()), CFNumberGetTypeID());  // a number, not a boolean
+        for (const auto& [attribute, type] : {std::pair{"AXRange", kAXValueTypeCFRange},
+                                              std::pair{"AXPoint", kAXValueTypeCGPoint}}) {
+            const Copied value = copied(a, attribute);
+            ASSERT_EQ(CFGetTypeID(value.value.get()), AXValueGetTypeID()) << attribute;
+            EXPECT_EQ(AXValueGetType(static_cast<AXValueRef>(value.value.get())), type)
+                << attribute;
+        }
+        CFRange range{0, 0};
+        EXPECT_TRUE(AXValueGetValue(static_cast<AXValueRef>(copied(a, "AXRange").value.get()),
+                                    kAXValueTypeCFRange, &range));
+        EXPECT_EQ(range.location, 9007199254740993);  // beyond a double's integers
+        EXPECT_EQ(range.length, INT64_MAX);
+        CGPoint point{0, 0};
+        EXPECT_TRUE(AXValueGetValue(static_cast<AXValueRef>(copied(a, "AXPoint").value.get()),
+                                    kAXValueTypeCGPoint, &point));
+        EXPECT_EQ(point.x, 1.5);
+        EXPECT_EQ(point.y, -2);
+
+        // A failing request hands over no value, whatever its status.
+        const Copied noValue = copied(a, "AXNoValue");
+        EXPECT_EQ(noValue.status, kAXErrorNoValue);
+        EXPECT_FALSE(noValue.value);
+        const Copied unlisted = copied(a, "AXTitle");
+        EXPECT_EQ(unlisted.status, kAXErrorAttributeUnsupported);
+        EXPECT_FALSE(unlisted.value);
+
+        using Settable = std::pair<AXError, bool>;
+        EXPECT_EQ(settable(a, "AXTitle"), Settable(kAXErrorSuccess, true));
+        EXPECT_EQ(settable(a, "AXHelp"), Settable(kAXErrorCannotComplete, false));
+        EXPECT_EQ(settable(a, "AXValue"), Settable(kAXErrorSuccess, false));  // listed only
+        EXPECT_EQ(settable(a, "AXRole"), Settable(kAXErrorAttributeUnsupported, false));
+
+        // Anything but an element is an illegal argument, even a value an element gave.
+        const auto notElement = reinterpret_cast<AXUIElementRef>(number.value.get());
+        const Copied fromNumber = copied(notElement, "AXNumber");
+        EXPECT_EQ(fromNumber.status, kAXErrorIllegalArgument);
+        EXPECT_FALSE(fromNumber.value);
+        EXPECT_EQ(settable(notElement, "AXValue"), Settable(kAXErrorIllegalArgument, false));
+    }
+    EXPECT_EQ(standin::liveObjects(), before);
 }
 
 // What key `code` types in the current layout, or "error N", or "no source" / "no layout".

@@ -213,9 +213,12 @@ AttributeValue parseForm(const nlohmann::json& value, const std::string& path) {
             throw std::runtime_error(at + " is not a pair of numbers");
         }
         for (size_t i = 0; i < 2; ++i) {
-            into[i] = std::is_integral_v<std::remove_reference_t<decltype(into[0])>>
-                          ? ObjectReader::integerValue<int64_t>(content[i], at)
-                          : content[i].template get<double>();
+            // Not one conditional expression: its type would be double, which rounds a range.
+            if constexpr (std::is_integral_v<std::remove_reference_t<decltype(into[0])>>) {
+                into[i] = ObjectReader::integerValue<int64_t>(content[i], at);
+            } else {
+                into[i] = content[i].template get<double>();
+            }
         }
     };
     if (form == "element") {

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -205,16 +206,18 @@ ProcessResult Process::finish(double seconds) {
     pump(seconds, [] { return false; });
     // A child that closed its streams may still be running: wait for it, within the time.
     int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
+    struct rusage usage = {};
+    while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
         if (std::chrono::steady_clock::now() >= deadline) {
             ::kill(pid, SIGKILL);
             result.timedOut = true;
-            ::waitpid(pid, &status, 0);
+            ::wait4(pid, &status, 0, &usage);
             break;
         }
         ::usleep(1000);
     }
     pid = -1;
+    result.peakResidentKilobytes = usage.ru_maxrss;
     if (WIFEXITED(status)) {
         result.exitStatus = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {

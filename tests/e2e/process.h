@@ -26,6 +26,7 @@ struct ProcessResult {
     int exitStatus = -1;  // -1 when ended by a signal
     int signal = 0;
     bool timedOut = false;
+    long peakResidentKilobytes = 0;  // the child's largest resident set
 };
 
 class Process {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/process.h"
@@ -13,6 +16,7 @@ namespace {
 
 using nlohmann::json;
 using Requests = std::vector<std::string>;
+using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 const std::string plain = "AXStaticText";  // a role in no table
 const std::string role = "AXRole";
@@ -103,6 +107,15 @@ json wideGroup(int insertableAt, bool foreign) {
     return focusedOn(elements);
 }
 
+// wideGroup's 130 children under "g", which the focus lists after one entry that is no element.
+json behindForeignEntry(int insertableAt) {
+    json scenario = wideGroup(insertableAt, false);
+    json& elements = scenario["elements"];
+    elements["g"] = elements["focus"];
+    elements["focus"] = element("AXGroup", {{children, list({"text", refTo("g")})}});
+    return scenario;
+}
+
 struct Outcome {
     ProcessResult result;
     std::vector<json> log;
@@ -126,17 +139,17 @@ class TargetprobeProcess : public ::testing::Test {
   protected:
     // Whatever the scenario: status 0, nothing on standard error, nothing left alive, and no
     // accessibility request made of something that is no element.
-    Outcome run(const json& scenario) {
+    Outcome run(const json& scenario, Environment environment = {}) {
         std::remove(dir.path("log.jsonl").c_str());
-        Outcome r{
-            runProcess({
-                .arguments = {TARGETPROBE_PATH},
-                .environment = {{"STANDIN_SCENARIO", dir.write("scenario.json", scenario.dump())},
-                                {"STANDIN_LOG", dir.path("log.jsonl")}},
-                .stdinPath = std::nullopt,
-                .stdoutPath = std::nullopt,
-            }),
-            {}};
+        environment.emplace_back("STANDIN_SCENARIO", dir.write("scenario.json", scenario.dump()));
+        environment.emplace_back("STANDIN_LOG", dir.path("log.jsonl"));
+        Outcome r{runProcess({
+                      .arguments = {TARGETPROBE_PATH},
+                      .environment = std::move(environment),
+                      .stdinPath = std::nullopt,
+                      .stdoutPath = std::nullopt,
+                  }),
+                  {}};
         r.log = readLog(dir.path("log.jsonl"));
         EXPECT_FALSE(r.result.timedOut);
         EXPECT_EQ(r.result.exitStatus, 0);
@@ -337,6 +350,16 @@ TEST_F(TargetprobeProcess, SearchesKeepTheirOrderAndBoundsOnAnyTree) {
          record(false, "no_editable_target", "AXGroup"),
          fixed + byRole + downStart + 113 * failing,
          {"hidden", "c113"}},
+        {"an entry that is no element counts also against entries read later",
+         behindForeignEntry(116),
+         record(true, "ok_descendant", "AXTextField"),
+         fixed + byRole + downStart + byRole + 116 * failing + 2,
+         {"c117"}},
+        {"so the grandchild after the 117th is not tested",
+         behindForeignEntry(117),
+         record(false, "no_editable_target", "AXGroup"),
+         fixed + byRole + downStart + byRole + 117 * failing,
+         {"c117"}},
         {"a child before a grandchild of an earlier sibling",
          focusedOn({{"focus", element("AXGroup", {{children, list({refTo("a"), refTo("b")})}})},
                     {"a", element(plain, {{children, refTo("a1")}})},
@@ -404,6 +427,96 @@ TEST_F(TargetprobeProcess, SearchesKeepTheirOrderAndBoundsOnAnyTree) {
             EXPECT_EQ(r.requestsOf(id), Requests{}) << id;
         }
     }
+}
+
+TEST_F(TargetprobeProcess, LogHoldsEachRequestInOrderWithItsStatus) {
+    json scenario = {
+        {"trusted", true},
+        {"frontmostApplication", {{"pid", 501}, {"bundleIdentifier", nullptr}}},
+        {"applications", {{"501", {{"attributes", {{"AXFocusedUIElement", refTo("focus")}}}}}}},
+        {"elements",
+         {{"focus", element(plain, {{subrole, {{"error", -25204}}},
+                                    {"AXDOMEditable", "x"},
+                                    {"AXValue", "v"},
+                                    {parent, refTo("mid")}})},
+          {"mid", element(plain, {{parent, refTo("top")}})},
+          {"top",
+           {{"attributes", {{role, plain}, {"AXSelectedTextMarkerRange", 1}}},
+            {"settable", {{"AXValue", {{"error", -25204}}}}}}}}}};
+    const auto copy = [](const std::string& id, const std::string& attribute, int status) {
+        return json{{"op", "AXUIElementCopyAttributeValue"},
+                    {"element", id},
+                    {"attribute", attribute},
+                    {"status", status}};
+    };
+    const auto settableValue = [](const std::string& id, int status) {
+        return json{{"op", "AXUIElementIsAttributeSettable"},
+                    {"element", id},
+                    {"attribute", "AXValue"},
+                    {"status", status}};
+    };
+    constexpr int unsupported = -25205;
+    const std::vector<json> expected = {
+        {{"op", "AXIsProcessTrusted"}, {"result", true}},
+        {{"op", "AXUIElementCreateSystemWide"}},
+        copy("systemWide", "AXFocusedUIElement", unsupported),
+        {{"op", "frontmostApplication"}, {"pid", 501}},
+        {{"op", "AXUIElementCreateApplication"}, {"pid", 501}},
+        copy("app:501", "AXFocusedUIElement", 0),
+        copy("focus", role, 0),
+        copy("focus", subrole, -25204),
+        copy("focus", "AXEditable", unsupported),
+        copy("focus", "AXDOMEditable", 0),
+        settableValue("focus", 0),  // listed, not settable
+        copy("focus", "AXSelectedTextRange", unsupported),
+        copy("focus", "AXSelectedTextMarkerRange", unsupported),
+        copy("focus", parent, 0),
+        copy("mid", role, 0),
+        copy("mid", subrole, unsupported),
+        copy("mid", "AXEditable", unsupported),
+        copy("mid", "AXDOMEditable", unsupported),
+        settableValue("mid", unsupported),
+        copy("mid", "AXSelectedTextRange", unsupported),
+        copy("mid", "AXSelectedTextMarkerRange", unsupported),
+        copy("mid", parent, 0),
+        copy("top", role, 0),
+        copy("top", subrole, unsupported),
+        copy("top", "AXEditable", unsupported),
+        copy("top", "AXDOMEditable", unsupported),
+        settableValue("top", -25204),
+        copy("top", "AXSelectedTextRange", unsupported),
+        copy("top", "AXSelectedTextMarkerRange", 0),
+        copy("top", role, 0),
+        copy("top", subrole, unsupported),
+        {{"op", "exit"}, {"liveObjects", 0}},
+    };
+    const Outcome r = run(scenario);
+    EXPECT_EQ(r.result.out, record(true, "ok", plain));
+    EXPECT_EQ(r.log, expected);
+}
+
+TEST_F(TargetprobeProcess, WorkListStaysSmallWhenEveryChildListsAllItsSiblingsAgain) {
+    // 20000 children that are all the focus itself, so every entry taken lists 20000 more; next
+    // to 20000 leaves, which list nothing, the peak memory must not grow with them. The address
+    // sanitizer's quarantine would hold every freed object, so it is turned off.
+    json leaves = json::array();
+    json itself = json::array();
+    for (int i = 0; i < 20000; ++i) {
+        leaves.push_back(refTo("leaf"));
+        itself.push_back(refTo("focus"));
+    }
+    const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
+    const Environment noQuarantine = {
+        {"ASAN_OPTIONS", std::string(sanitizerOptions == nullptr ? "" : sanitizerOptions) +
+                             ":quarantine_size_mb=0"}};
+    const Outcome flat =
+        run(focusedOn({{"focus", element(plain, {{children, {{"array", leaves}}}})},
+                       {"leaf", element(plain)}}),
+            noQuarantine);
+    const Outcome looped = run(
+        focusedOn({{"focus", element(plain, {{children, {{"array", itself}}}})}}), noQuarantine);
+    EXPECT_EQ(looped.result.out, record(false, "no_editable_target", plain));
+    EXPECT_LT(looped.result.peakResidentKilobytes, 2 * flat.result.peakResidentKilobytes);
 }
 
 }  // namespace
