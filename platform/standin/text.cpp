@@ -242,6 +242,29 @@ Boolean CFStringFindWithOptions(CFStringRef theString, CFStringRef stringToFind,
         }
         return true;
     }
+    if (isDecomposed(haystack) && isDecomposed(needle)) {
+        // Already decomposed (all of ASCII is): the text is its own decomposition, so a plain
+        // search will do, keeping only matches whose ends fall between segments.
+        const auto between = [&](size_t at) {
+            if (at == 0 || at == haystack.size()) {
+                return true;
+            }
+            UChar32 c = 0;
+            U16_GET(haystack.data(), 0, at, haystack.size(), c);
+            return nfd().hasBoundaryBefore(c) != 0;
+        };
+        for (size_t at = haystack.find(needle); at != std::u16string_view::npos;
+             at = haystack.find(needle, at + 1)) {
+            if (between(at) && between(at + needle.size())) {
+                if (result != nullptr) {
+                    *result = CFRange{rangeToSearch.location + static_cast<CFIndex>(at),
+                                      static_cast<CFIndex>(needle.size())};
+                }
+                return true;
+            }
+        }
+        return false;
+    }
     const Decomposed text = decompose(haystack, static_cast<size_t>(rangeToSearch.location));
     const std::u16string wanted = decomposedText(needle);
     const std::boyer_moore_horspool_searcher searcher(wanted.begin(), wanted.end());
