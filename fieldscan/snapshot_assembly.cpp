@@ -41,9 +41,8 @@ bool isBrowserBundle(const std::optional<std::string>& bundleIdentifier) {
 
 std::optional<SelectionRange> selectedRange(AXUIElementRef of) {
     const CFRef<CFStringRef> name = makeCFString(Attribute::selectedTextRange);
-    CFTypeRef copied = nullptr;
-    const AXError status = AXUIElementCopyAttributeValue(of, name.get(), &copied);
-    const CFRef<CFTypeRef> value(copied);  // owned at once, whatever the status says
+    CFRef<CFTypeRef> value;
+    const AXError status = AXUIElementCopyAttributeValue(of, name.get(), value.initializeInto());
     const auto packed = cfCast<AXValueRef>(value.get());
     if (status != kAXErrorSuccess || packed == nullptr ||
         AXValueGetType(packed) != kAXValueTypeCFRange) {

@@ -11,6 +11,18 @@ namespace {
 // What is left of one walk's element allowance.
 struct Walk {
     size_t elementsLeft = VisibleText::elementsPerWalk;
+    size_t childrenLeft = VisibleText::childrenPerWalk;
+
+    // Takes a list of children; false when the walk has no room left for them, and then it
+    // enters no further element.
+    bool take(size_t children) {
+        if (children > childrenLeft) {
+            elementsLeft = 0;
+            return false;
+        }
+        childrenLeft -= children;
+        return true;
+    }
 
     // Takes one element, or says that the walk may enter no further element.
     bool enter(int depth) {
@@ -29,7 +41,11 @@ CFRef<AXUIElementRef> searchWebArea(AXUIElementRef element, int depth, Walk& wal
     if (role(element) == VisibleText::axWebAreaRole) {
         return CFRef<AXUIElementRef>::retain(element);
     }
-    for (const auto& child : copyAttributeElementsOnly(element, Attribute::children)) {
+    const auto children = copyAttributeElementsOnly(element, Attribute::children);
+    if (!walk.take(children.size())) {
+        return {};
+    }
+    for (const auto& child : children) {
         if (auto found = searchWebArea(child.get(), depth + 1, walk)) {
             return found;
         }
@@ -44,7 +60,11 @@ void gather(AXUIElementRef element, int depth, size_t limit, TextBucket& bucket,
     appendIfMeaningful(copyAttributeString(element, Attribute::value), bucket);
     appendIfMeaningful(copyAttributeString(element, Attribute::description), bucket);
     appendIfMeaningful(copyAttributeString(element, Attribute::title), bucket);
-    for (const auto& child : copyAttributeElementsOnly(element, Attribute::children)) {
+    const auto children = copyAttributeElementsOnly(element, Attribute::children);
+    if (!walk.take(children.size())) {
+        return;
+    }
+    for (const auto& child : children) {
         gather(child.get(), depth + 1, limit, bucket, walk);
         if (bucket.size() >= limit || walk.elementsLeft == 0) {
             return;

@@ -27,6 +27,9 @@ struct VisibleText {
     // same elements over and over (a cycle, a child listed many times) would otherwise make a
     // walk exponential in the depth.
     static constexpr size_t elementsPerWalk = 10000;
+    // Children one walk takes from all the lists it reads, at most: with the bound above, what a
+    // walk costs is bounded even when each of its elements lists thousands of children.
+    static constexpr size_t childrenPerWalk = 100000;
     static constexpr char16_t lineSeparator = u'\n';
 };
 

@@ -56,9 +56,10 @@ TEST(CollectVisibleTexts, StopsAtTheLimitOrTwoPastIt) {
     ASSERT_EQ(bucket.size(), 120u);
     EXPECT_EQ(bucket.back(), u"line 119");
 
-    // One entered with 119 lines brings all three of its texts.
+    // One entered with 119 lines brings all three of its texts, and its children none.
     elements["c119"]["attributes"]["AXValue"] = "value 119";
     elements["c119"]["attributes"]["AXDescription"] = "description 119";
+    elements["c119"]["attributes"]["AXChildren"] = {{"array", {refTo("c120")}}};
     bucket = gathered(elements, "root");
     ASSERT_EQ(bucket.size(), 122u);
     EXPECT_EQ(bucket[119], u"value 119");

@@ -20,6 +20,7 @@ const std::string emptySnapshot =
     R"("hasTextSelected":false,"fullFieldContent":"","role":"","subrole":"","editable":false})";
 const std::string safari = "com.apple.Safari";
 // fieldscan's allowance of elements entered per walk of the accessibility tree.
+constexpr size_t childrenPerWalk = 100000;
 constexpr size_t elementsPerWalk = 10000;
 // Every run starts so; then come the requests for the visible text.
 const Requests opening = {"trusted", "frontmost", "create 501", "app:501 AXFocusedUIElement"};
@@ -61,19 +62,24 @@ json frontApplication(json elements, const std::string& bundle = "com.example.ed
 
 // A Safari window: a toolbar, then two levels down the page's web area, which has no value of
 // its own: a heading whose value is a number, a paragraph with a link below it, and a text
-// said twice.
+// said twice. A second web area after the first is never looked at; entries of a children list
+// that are not elements are dropped, and so is a single child not given as a list.
 json browserWindow(json field) {
     return frontApplication(
         {{"field", std::move(field)},
          {"window",
-          element("AXWindow", {{"AXChildren", list({refTo("toolbar"), refTo("content")})}})},
+          element("AXWindow", {{"AXChildren", list({refTo("toolbar"), "tab", 7, refTo("content"),
+                                                    refTo("other")})}})},
+         {"other", element("AXWebArea", {{"AXValue", "another page"}})},
          {"toolbar", element("AXToolbar", {{"AXChildren", list({refTo("button")})}})},
          {"button", element("AXButton")},
          {"content", element("AXGroup", {{"AXChildren", list({refTo("page")})}})},
          {"page", element("AXWebArea", {{"AXChildren", list({refTo("heading"), refTo("para")})}})},
-         {"heading", element("AXHeading", {{"AXValue", 3}, {"AXTitle", "Intro"}})},
-         {"para", element("AXGroup",
-                          {{"AXValue", " hello world\n"}, {"AXChildren", list({refTo("link")})}})},
+         {"heading",
+          element("AXHeading",
+                  {{"AXValue", 3}, {"AXTitle", "Intro"}, {"AXChildren", refTo("link")}})},
+         {"para", element("AXGroup", {{"AXValue", " hello world\n"},
+                                      {"AXChildren", list({"hello", refTo("link"), true})}})},
          {"link", element("AXLink", {{"AXDescription", "hello world"}, {"AXTitle", "Outro"}})}},
         safari);
 }
@@ -103,7 +109,8 @@ struct Outcome {
             } else if (op == "AXUIElementCreateApplication") {
                 made.push_back("create " + r.at("pid").dump());
             } else if (op != "exit") {
-                made.push_back(r.at("element").get<std::string>() +
+                const json& asked = r.at("element");  // null: asked of something not an element
+                made.push_back((asked.is_string() ? asked.get<std::string>() : asked.dump()) +
                                (op == "AXUIElementIsAttributeSettable" ? " settable " : " ") +
                                r.at("attribute").get<std::string>());
             }
@@ -243,8 +250,8 @@ TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
          R"({"visibleText":"abc","selectedText":"abc","cursorPosition":0,"hasTextSelected":true,)"
          R"("fullFieldContent":"abc","editable":true})",
          2},
-        {"neither, outside a browser",
-         {{"AXSubrole", "AXPane"}, {"AXDOMEditable", true}},
+        {"neither, outside a browser, which gathers nothing",
+         {{"AXSubrole", "AXPane"}, {"AXDOMEditable", true}, {"AXTitle", "Notes"}},
          R"({"subrole":"AXPane","editable":true})",
          0},
         {"no range: the trimmed selection searched",
@@ -266,6 +273,10 @@ TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
          2},
         {"a negative range",
          {{"AXValue", "a b"}, {"AXSelectedTextRange", range(-1, 0)}},
+         R"({"visibleText":"a b","fullFieldContent":"a b"})",
+         2},
+        {"a negative length",
+         {{"AXValue", "a b"}, {"AXSelectedTextRange", range(1, -1)}},
          R"({"visibleText":"a b","fullFieldContent":"a b"})",
          2},
     };
@@ -303,14 +314,47 @@ TEST_F(FieldscanProcess, BrowserPageTextGatheredAndSearched) {
                           "field AXDOMEditable", "field settable AXValue"});
     EXPECT_EQ(r.requests(), expected);
 
-    // With neither value nor selection, the page text is the field text and takes the range.
-    const Outcome ranged =
-        run(browserWindow(element("AXTextField", {{"AXSelectedTextRange", range(6, 5)}})));
-    EXPECT_EQ(ranged.snapshot,
-              snapshotWith(R"({"visibleText":"Intro\nhello world\nOutro","beforeText":"Intro\n",)"
-                           R"("afterText":" world\nOutro","cursorPosition":6,)"
-                           R"("fullFieldContent":"Intro\nhello world\nOutro",)"
-                           R"("role":"AXTextField","editable":true})"));
+    // The field text beside a page text: an empty value is the field text, then the selection,
+    // then the page text; a range always cuts the field text.
+    struct Case {
+        const char* name;
+        json attributes;
+        std::string changes;
+    };
+    const Case cases[] = {
+        {"neither value nor selection: the page text takes the range",
+         {{"AXSelectedTextRange", range(6, 5)}},
+         R"({"beforeText":"Intro\n","afterText":" world\nOutro","cursorPosition":6,)"
+         R"("fullFieldContent":"Intro\nhello world\nOutro"})"},
+        {"no value: the selection, cut at the range",
+         {{"AXSelectedText", "world"}, {"AXSelectedTextRange", range(0, 5)}},
+         R"({"selectedText":"world","cursorPosition":0,"hasTextSelected":true,)"
+         R"("fullFieldContent":"world"})"},
+        {"an empty value: nothing to cut, the page still shown",
+         {{"AXValue", ""}, {"AXSelectedTextRange", range(0, 5)}},
+         "{}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome fallback = run(browserWindow(element("AXTextField", c.attributes)));
+        json expected = snapshotWith(c.changes);
+        expected.update(json::parse(
+            R"({"visibleText":"Intro\nhello world\nOutro","role":"AXTextField","editable":true})"));
+        EXPECT_EQ(fallback.snapshot, expected);
+    }
+
+    // A page of more lines than the limit: the first 120 are kept.
+    json longPage = browserWindow(element("AXTextField"));
+    std::vector<json> lines;
+    for (int i = 0; i < 130; ++i) {
+        const std::string id = "line" + std::to_string(i);
+        longPage["elements"][id] = element("AXStaticText", {{"AXValue", id}});
+        lines.push_back(refTo(id));
+    }
+    longPage["elements"]["page"] = element("AXWebArea", {{"AXChildren", list(lines)}});
+    const auto text = run(longPage).snapshot.at("visibleText").get<std::string>();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 119);
+    EXPECT_TRUE(text.ends_with("\nline119")) << text;
 }
 
 TEST_F(FieldscanProcess, WebAreaFromFocusOrWindowWithinSevenLevels) {
@@ -332,6 +376,8 @@ TEST_F(FieldscanProcess, WebAreaFromFocusOrWindowWithinSevenLevels) {
         7, element("AXTextField",
                    {{"AXTitle", " own title "}, {"AXChildren", list({refTo("label")})}}));
     tooDeepEmpty["elements"]["label"] = element("AXStaticText", {{"AXValue", "label"}});
+    json lowerRole = windowChain(1, plainField);
+    lowerRole["elements"]["w1"]["attributes"]["AXRole"] = "AXWebarea";
     json notSafari = browserWindow(plainField);
     notSafari["frontmostApplication"]["bundleIdentifier"] = "com.apple.safari";
     struct Case {
@@ -347,6 +393,7 @@ TEST_F(FieldscanProcess, WebAreaFromFocusOrWindowWithinSevenLevels) {
         {"six levels below the window", windowChain(6, plainField), "the page", 1},
         {"seven: the focus's own value", windowChain(7, plainField), "mine", 1},
         {"seven: the focus's subtree gathered", tooDeepEmpty, "own title\nlabel", 1},
+        {"a role in other letter case is no web area", lowerRole, "mine", 1},
         {"a bundle identifier in other letter case is no browser", notSafari, "mine", 0},
     };
     for (const auto& c : cases) {
@@ -385,18 +432,23 @@ TEST_F(FieldscanProcess, OutputEscapesAndRepairsText) {
 }
 
 TEST_F(FieldscanProcess, HostilePagesEndWithBoundedWork) {
-    // A focus that is its own child, and a window that lists itself thirty times: seven levels
-    // of the first, and each walk's element allowance of the second.
-    json cycles = frontApplication(
-        {{"field",
-          element("AXGroup", {{"AXTitle", "loop"}, {"AXChildren", list({refTo("field")})}})},
-         {"window",
-          element("AXWindow", {{"AXChildren", list(std::vector<json>(30, refTo("window")))}})}},
-        safari);
-    const Outcome cycled = run(cycles);
-    EXPECT_EQ(cycled.snapshot.at("visibleText"), "loop");
-    EXPECT_EQ(cycled.count("field AXChildren"), 14u);  // seven to search, seven to gather
-    EXPECT_EQ(cycled.count("window AXChildren"), elementsPerWalk);
+    // A focus that is its own child, and a window that lists itself, thirty and two thousand
+    // times: seven levels of the first; the walk's element allowance, or its allowance of
+    // children listed, of the others.
+    for (const size_t repeats : {size_t{30}, size_t{2000}}) {
+        json cycles = frontApplication(
+            {{"field",
+              element("AXGroup", {{"AXTitle", "loop"}, {"AXChildren", list({refTo("field")})}})},
+             {"window", element("AXWindow", {{"AXChildren", list(std::vector<json>(
+                                                                repeats, refTo("window")))}})}},
+            safari);
+        const Outcome cycled = run(cycles);
+        EXPECT_EQ(cycled.snapshot.at("visibleText"), "loop");
+        EXPECT_EQ(cycled.count("field AXChildren"), 14u);  // seven to search, seven to gather
+        EXPECT_EQ(cycled.count("window AXChildren"),
+                  std::min(elementsPerWalk, childrenPerWalk / repeats + 1))
+            << repeats;
+    }
 
     // A web area with a hundred thousand children that say nothing.
     json wide = browserWindow(element("AXTextField"));
