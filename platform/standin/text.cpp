@@ -105,6 +105,63 @@ std::u16string decomposedText(std::u16string_view source) {
     return decompose(source, 0).text;
 }
 
+// A text's canonical decomposition, made one segment at a time as it is read, so that a
+// comparison stops at the first difference without decomposing the rest.
+class DecomposedUnits {
+  public:
+    explicit DecomposedUnits(std::u16string_view source) : text(source) {}
+
+    // The next unit of the decomposition; false at the end.
+    bool next(char16_t& unit) {
+        while (at == segment.size()) {
+            if (read == text.size()) {
+                return false;
+            }
+            const size_t start = read;
+            U16_FWD_1(text.data(), read, text.size());
+            while (read < text.size()) {
+                size_t after = read;
+                UChar32 c = 0;
+                U16_NEXT(text.data(), after, text.size(), c);
+                if (nfd().hasBoundaryBefore(c)) {
+                    break;
+                }
+                read = after;
+            }
+            segment.clear();
+            appendDecomposed(text.substr(start, read - start), segment);
+            at = 0;
+        }
+        unit = segment[at++];
+        return true;
+    }
+
+  private:
+    std::u16string_view text;
+    size_t read = 0;
+    std::u16string segment;
+    size_t at = 0;
+};
+
+int compareDecomposed(std::u16string_view first, std::u16string_view second) {
+    DecomposedUnits a(first);
+    DecomposedUnits b(second);
+    for (;;) {
+        char16_t x = 0;
+        char16_t y = 0;
+        const bool more = a.next(x);
+        if (more != b.next(y)) {
+            return more ? 1 : -1;
+        }
+        if (!more) {
+            return 0;
+        }
+        if (x != y) {
+            return x < y ? -1 : 1;
+        }
+    }
+}
+
 // Most texts are already decomposed (all of ASCII is), and a quick check says so without
 // building anything.
 bool isDecomposed(std::u16string_view text) {
@@ -290,10 +347,9 @@ CFComparisonResult CFStringCompare(CFStringRef theString1, CFStringRef theString
     requireOptions(compareOptions, "CFStringCompare");
     const std::u16string& first = unitsOf(theString1, "CFStringCompare");
     const std::u16string& second = unitsOf(theString2, "CFStringCompare");
-    const bool literal = (compareOptions & kCFCompareNonliteral) == 0 ||
-                         (isDecomposed(first) && isDecomposed(second));
-    const int order =
-        literal ? first.compare(second) : decomposedText(first).compare(decomposedText(second));
+    const int order = (compareOptions & kCFCompareNonliteral) == 0
+                          ? first.compare(second)
+                          : compareDecomposed(first, second);
     return order < 0 ? kCFCompareLessThan : order > 0 ? kCFCompareGreaterThan : kCFCompareEqualTo;
 }
 
