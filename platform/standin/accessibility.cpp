@@ -114,10 +114,12 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
             *value = makeValue(found->second);
         }
     }
-    standin::log({{"op", "AXUIElementCopyAttributeValue"},
-                  {"element", idOf(asked)},
-                  {"attribute", name},
-                  {"status", status}});
+    if (standin::logging()) {
+        standin::log({{"op", "AXUIElementCopyAttributeValue"},
+                      {"element", idOf(asked)},
+                      {"attribute", name},
+                      {"status", status}});
+    }
     return status;
 }
 
@@ -142,10 +144,12 @@ AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attri
             }
         }
     }
-    standin::log({{"op", "AXUIElementIsAttributeSettable"},
-                  {"element", idOf(asked)},
-                  {"attribute", name},
-                  {"status", status}});
+    if (standin::logging()) {
+        standin::log({{"op", "AXUIElementIsAttributeSettable"},
+                      {"element", idOf(asked)},
+                      {"attribute", name},
+                      {"status", status}});
+    }
     return status;
 }
 

@@ -83,15 +83,17 @@ OSStatus UCKeyTranslate(const UCKeyboardLayout* keyLayoutPtr, UInt16 virtualKeyC
     std::copy(text.begin(), text.end(), unicodeString);
     *actualStringLength = text.size();
     *deadKeyState = deadKeyStateLeft;
-    standin::log({{"op", "UCKeyTranslate"},
-                  {"keyCode", virtualKeyCode},
-                  {"deadKeyState", deadKeyStateGiven},
-                  {"action", keyAction},
-                  {"modifiers", modifierKeyState},
-                  {"keyboardType", keyboardType},
-                  {"options", keyTranslateOptions},
-                  {"status", status},
-                  {"text", standin::utf8(text)}});
+    if (standin::logging()) {
+        standin::log({{"op", "UCKeyTranslate"},
+                      {"keyCode", virtualKeyCode},
+                      {"deadKeyState", deadKeyStateGiven},
+                      {"action", keyAction},
+                      {"modifiers", modifierKeyState},
+                      {"keyboardType", keyboardType},
+                      {"options", keyTranslateOptions},
+                      {"status", status},
+                      {"text", standin::utf8(text)}});
+    }
     return status;
 }
 

@@ -542,6 +542,10 @@ World& world() {
     return *current;
 }
 
+bool logging() {
+    return logDescriptor() >= 0;
+}
+
 void log(const nlohmann::ordered_json& record) {
     const int descriptor = logDescriptor();
     if (descriptor < 0) {

@@ -164,6 +164,9 @@ World& world();
 // Counts one accessibility request, for standin::accessibilityRequests().
 void countAccessibilityRequest();
 
+// Whether STANDIN_LOG is set: callers on hot paths skip building records nobody reads.
+bool logging();
+
 // Appends one record to STANDIN_LOG, when it is set.
 void log(const nlohmann::ordered_json& record);
 
