@@ -1,0 +1,266 @@
+// fieldscan's snapshot and targetprobe's check carry texts read from other applications, cut at
+// any UTF-16 offset. Whatever they hold, the host must get compact JSON that parses, with "/"
+// unescaped, everything else outside ASCII as UTF-8 and each lone surrogate half as U+FFFD.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+#include "fieldscan/context_snapshot.h"
+#include "fuzz/fuzz_input.h"
+#include "platform/cf_string.h"
+#include "targetprobe/insert_target_check.h"
+
+using fuzz::require;
+
+namespace {
+
+// Written here rather than taken from the product, so that a wrong conversion cannot agree
+// with itself.
+std::string expectedUtf8(std::u16string_view units) {
+    std::string out;
+    for (size_t i = 0; i < units.size(); ++i) {
+        uint32_t c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00u);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | c >> 6);
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | c >> 12);
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | c >> 18);
+            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isUtf8(std::string_view bytes) {
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const auto b = static_cast<uint8_t>(bytes[i]);
+        size_t more = 0;
+        uint32_t c = 0;
+        uint32_t least = 0;
+        if (b < 0x80) {
+            ++i;
+            continue;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            more = 1, c = b & 0x1F, least = 0x80;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            more = 2, c = b & 0x0F, least = 0x800;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            more = 3, c = b & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + more >= bytes.size()) {
+            return false;
+        }
+        for (size_t k = 1; k <= more; ++k) {
+            const auto next = static_cast<uint8_t>(bytes[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            c = c << 6 | (next & 0x3F);
+        }
+        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            return false;
+        }
+        i += more + 1;
+    }
+    return true;
+}
+
+bool isHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The text form, which parsing alone does not see: no white space between tokens (so no line
+// feed at the end either), no escaped "/", and no \u escape but for control characters.
+void requireCompactForm(std::string_view json) {
+    require(isUtf8(json));
+    require(!json.empty() && json.front() == '{' && json.back() == '}');
+    bool inString = false;
+    for (size_t i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (!inString) {
+            require(c != ' ' && c != '\n' && c != '\r' && c != '\t');
+            inString = c == '"';
+            continue;
+        }
+        if (c == '"') {
+            inString = false;
+        } else if (c == '\\') {
+            require(i + 1 < json.size());
+            const char escaped = json[++i];
+            require(escaped != '/');
+            if (escaped == 'u') {
+                require(i + 4 < json.size());
+                const std::string digits(json.substr(i + 1, 4));
+                require(isHex(digits[0]) && isHex(digits[1]) && isHex(digits[2]) &&
+                        isHex(digits[3]));
+                require(std::strtoul(digits.c_str(), nullptr, 16) < 0x20);
+                i += 4;
+            }
+        }
+    }
+    require(!inString);
+}
+
+nlohmann::ordered_json parsed(std::string_view json) {
+    auto value = nlohmann::ordered_json::parse(json, nullptr, false);
+    require(!value.is_discarded() && value.is_object());
+    return value;
+}
+
+void requireText(const nlohmann::ordered_json& value, const std::string& expected) {
+    require(value.is_string() && value.get<std::string>() == expected);
+}
+
+// What one write call puts on each stream.
+struct Written {
+    std::string output;
+    std::string diagnostics;
+};
+
+template <typename Write>
+Written captured(Write write) {
+    char* outputBuffer = nullptr;
+    size_t outputSize = 0;
+    char* diagnosticsBuffer = nullptr;
+    size_t diagnosticsSize = 0;
+    FILE* output = open_memstream(&outputBuffer, &outputSize);
+    FILE* diagnostics = open_memstream(&diagnosticsBuffer, &diagnosticsSize);
+    require(output != nullptr && diagnostics != nullptr);
+    write(output, diagnostics);
+    std::fclose(output);
+    std::fclose(diagnostics);
+    Written written{std::string(outputBuffer, outputSize),
+                    std::string(diagnosticsBuffer, diagnosticsSize)};
+    std::free(outputBuffer);
+    std::free(diagnosticsBuffer);
+    return written;
+}
+
+void checkSnapshot(fuzz::Input& in) {
+    ContextSnapshot snapshot;
+    snapshot.visibleText = in.text(48);
+    snapshot.beforeText = in.text(48);
+    snapshot.afterText = in.text(48);
+    snapshot.selectedText = in.text(48);
+    snapshot.cursorPosition = static_cast<int64_t>(in.raw64());
+    snapshot.hasTextSelected = in.flag();
+    snapshot.fullFieldContent = in.text(48);
+    snapshot.role = in.text(16);
+    snapshot.subrole = in.text(16);
+    snapshot.editable = in.flag();
+
+    const auto encoded = encodeSnapshot(snapshot);
+    require(encoded.has_value());
+    requireCompactForm(*encoded);
+    const auto object = parsed(*encoded);
+    const char* const keys[] = {
+        "visibleText",     "beforeText",       "afterText", "selectedText", "cursorPosition",
+        "hasTextSelected", "fullFieldContent", "role",      "subrole",      "editable"};
+    require(object.size() == std::size(keys));
+    size_t k = 0;
+    for (const auto& [key, value] : object.items()) {
+        require(key == keys[k++]);
+    }
+    requireText(object["visibleText"], expectedUtf8(snapshot.visibleText));
+    requireText(object["beforeText"], expectedUtf8(snapshot.beforeText));
+    requireText(object["afterText"], expectedUtf8(snapshot.afterText));
+    requireText(object["selectedText"], expectedUtf8(snapshot.selectedText));
+    require(object["cursorPosition"].is_number_integer() &&
+            object["cursorPosition"].get<int64_t>() == snapshot.cursorPosition);
+    require(object["hasTextSelected"] == snapshot.hasTextSelected);
+    requireText(object["fullFieldContent"], expectedUtf8(snapshot.fullFieldContent));
+    requireText(object["role"], expectedUtf8(snapshot.role));
+    requireText(object["subrole"], expectedUtf8(snapshot.subrole));
+    require(object["editable"] == snapshot.editable);
+
+    const Written written = captured(
+        [&](FILE* output, FILE* diagnostics) { writeSnapshot(encoded, output, diagnostics); });
+    require(written.output == *encoded && written.diagnostics.empty());
+}
+
+void requireCheckRecord(const std::string& encoded, const InsertTargetCheck& check) {
+    requireCompactForm(encoded);
+    const auto object = parsed(encoded);
+    const char* const keys[] = {"canInsert", "reason", "role", "subrole"};
+    require(object.size() == std::size(keys));
+    size_t k = 0;
+    for (const auto& [key, value] : object.items()) {
+        require(key == keys[k++]);
+    }
+    require(object["canInsert"] == check.canInsert);
+    requireText(object["reason"], check.reason);
+    requireText(object["role"], check.role);
+    requireText(object["subrole"], check.subrole);
+}
+
+void checkInsertTargetCheck(fuzz::Input& in) {
+    static const char* const reasons[] = {InsertTargetCheck::accessibilityMissing,
+                                          InsertTargetCheck::noFocusedElement,
+                                          InsertTargetCheck::ok, InsertTargetCheck::okDescendant,
+                                          InsertTargetCheck::noEditableTarget};
+
+    // As targetprobe fills it: role and subrole converted from what the element reported.
+    const std::u16string role = in.text(24);
+    const std::u16string subrole = in.text(24);
+    InsertTargetCheck check{in.flag(), reasons[in.below(std::size(reasons))], utf16ToUtf8(role),
+                            utf16ToUtf8(subrole)};
+    require(check.role == expectedUtf8(role) && check.subrole == expectedUtf8(subrole));
+    const auto encoded = encodeCheck(check);
+    require(encoded.has_value());
+    requireCheckRecord(*encoded, check);
+    const Written written =
+        captured([&](FILE* output, FILE* diagnostics) { writeCheck(check, output, diagnostics); });
+    require(written.output == *encoded && written.diagnostics.empty());
+
+    // Any bytes at all: encoded exactly when every text is UTF-8, the fallback otherwise.
+    InsertTargetCheck raw{in.flag(), in.bytes(12), in.bytes(12), in.bytes(12)};
+    const auto rawEncoded = encodeCheck(raw);
+    require(rawEncoded.has_value() ==
+            (isUtf8(raw.reason) && isUtf8(raw.role) && isUtf8(raw.subrole)));
+    const Written rawWritten =
+        captured([&](FILE* output, FILE* diagnostics) { writeCheck(raw, output, diagnostics); });
+    if (rawEncoded) {
+        requireCheckRecord(*rawEncoded, raw);
+        require(rawWritten.output == *rawEncoded && rawWritten.diagnostics.empty());
+    } else {
+        require(rawWritten.output == InsertTargetCheck::fallbackText);
+        require(rawWritten.diagnostics == InsertTargetCheck::encodeFailedMessage);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::Input in(data, size);
+    // Which record goes first, so that each gets the front of the input, where mutations
+    // act most directly.
+    if (in.flag()) {
+        checkSnapshot(in);
+        checkInsertTargetCheck(in);
+    } else {
+        checkInsertTargetCheck(in);
+        checkSnapshot(in);
+    }
+    return 0;
+}
