@@ -45,8 +45,8 @@ struct Scenario {
     std::vector<std::string> lines;
 };
 
-CFRef<CGEventRef> event(const EventSpec& spec) {
-    return CFRef<CGEventRef>(standin::createEvent(spec.type, spec.keyCode, spec.flags));
+CFRef<CGEventRef> event(const EventSpec& step) {
+    return CFRef<CGEventRef>(standin::createEvent(step.type, step.keyCode, step.flags));
 }
 
 // Right Command down and up with the default configuration: two events per iteration.
@@ -81,11 +81,11 @@ Scenario keyDownThreeHeldFiveShortcuts() {
 // The monitor after the setup events, printing to `out`, and one iteration's events.
 struct Prepared {
     Prepared(const Scenario& scenario, FILE* out) : monitor(scenario.shortcuts, out, out) {
-        for (const auto& spec : scenario.setup) {
-            monitor.handle(spec.type, event(spec).get());
+        for (const auto& step : scenario.setup) {
+            monitor.handle(step.type, event(step).get());
         }
-        for (const auto& spec : scenario.iteration) {
-            events.emplace_back(spec.type, event(spec));
+        for (const auto& step : scenario.iteration) {
+            events.emplace_back(step.type, event(step));
         }
     }
     void iterate() {

@@ -17,37 +17,6 @@ using fuzz::require;
 
 namespace {
 
-// Written here rather than taken from the product, so that a wrong conversion cannot agree
-// with itself.
-std::string expectedUtf8(std::u16string_view units) {
-    std::string out;
-    for (size_t i = 0; i < units.size(); ++i) {
-        uint32_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00u);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isUtf8(std::string_view bytes) {
     size_t i = 0;
@@ -182,16 +151,16 @@ void checkSnapshot(fuzz::Input& in) {
     for (const auto& [key, value] : object.items()) {
         require(key == keys[k++]);
     }
-    requireText(object["visibleText"], expectedUtf8(snapshot.visibleText));
-    requireText(object["beforeText"], expectedUtf8(snapshot.beforeText));
-    requireText(object["afterText"], expectedUtf8(snapshot.afterText));
-    requireText(object["selectedText"], expectedUtf8(snapshot.selectedText));
+    requireText(object["visibleText"], fuzz::expectedUtf8(snapshot.visibleText));
+    requireText(object["beforeText"], fuzz::expectedUtf8(snapshot.beforeText));
+    requireText(object["afterText"], fuzz::expectedUtf8(snapshot.afterText));
+    requireText(object["selectedText"], fuzz::expectedUtf8(snapshot.selectedText));
     require(object["cursorPosition"].is_number_integer() &&
             object["cursorPosition"].get<int64_t>() == snapshot.cursorPosition);
     require(object["hasTextSelected"] == snapshot.hasTextSelected);
-    requireText(object["fullFieldContent"], expectedUtf8(snapshot.fullFieldContent));
-    requireText(object["role"], expectedUtf8(snapshot.role));
-    requireText(object["subrole"], expectedUtf8(snapshot.subrole));
+    requireText(object["fullFieldContent"], fuzz::expectedUtf8(snapshot.fullFieldContent));
+    requireText(object["role"], fuzz::expectedUtf8(snapshot.role));
+    requireText(object["subrole"], fuzz::expectedUtf8(snapshot.subrole));
     require(object["editable"] == snapshot.editable);
 
     const Written written = captured(
@@ -225,7 +194,7 @@ void checkInsertTargetCheck(fuzz::Input& in) {
     const std::u16string subrole = in.text(24);
     InsertTargetCheck check{in.flag(), reasons[in.below(std::size(reasons))], utf16ToUtf8(role),
                             utf16ToUtf8(subrole)};
-    require(check.role == expectedUtf8(role) && check.subrole == expectedUtf8(subrole));
+    require(check.role == fuzz::expectedUtf8(role) && check.subrole == fuzz::expectedUtf8(subrole));
     const auto encoded = encodeCheck(check);
     require(encoded.has_value());
     requireCheckRecord(*encoded, check);

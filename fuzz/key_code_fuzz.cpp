@@ -58,33 +58,6 @@ struct Key {
     bool givenAsStatus = false;  // {"error": status} in the scenario, 0 included
 };
 
-std::string utf8Of(std::u16string_view units) {
-    // Only well-formed pieces are used, so no surrogate is ever alone.
-    std::string out;
-    for (size_t i = 0; i < units.size(); ++i) {
-        uint32_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00u);
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 // The answer the layout calls for.
 uint16_t expectedKeyCode(const std::optional<std::map<uint16_t, Key>>& layout,
                          std::u16string_view wantedLower, uint16_t fallback) {
@@ -142,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             for (const auto& [code, key] : *layout) {
                 keysJson[std::to_string(code)] = key.givenAsStatus
                                                      ? nlohmann::json{{"error", key.status}}
-                                                     : nlohmann::json(utf8Of(key.text));
+                                                     : nlohmann::json(fuzz::expectedUtf8(key.text));
             }
             scenario["inputSource"] = {{"layout", keysJson}};
         }
