@@ -496,30 +496,43 @@ class Model {
         return walk.entered;
     }
 
-    bool insertable(size_t element) const {
+    // Whether the element accepts text, counting the requests the test makes: its role and
+    // subrole, then each further question only while every one before it said no.
+    bool insertable(size_t element, long& requests) const {
         static constexpr std::u16string_view editable[] = {
             u"AXTextField", u"AXTextArea", u"AXComboBox", u"AXSearchField", u"AXTextView"};
         static constexpr std::u16string_view containers[] = {u"AXApplication", u"AXWindow",
                                                              u"AXGroup",       u"AXScrollArea",
                                                              u"AXSplitGroup",  u"AXToolbar"};
+        requests += 2;
         if (roleIn(editable, element)) {
             return true;
         }
         if (roleIn(containers, element)) {
             return false;
         }
-        return boolean(element, "AXEditable") || boolean(element, "AXDOMEditable") ||
-               tree[element].valueSettable == Settable::yes ||
-               present(element, "AXSelectedTextRange") ||
-               present(element, "AXSelectedTextMarkerRange");
+        const bool answers[] = {boolean(element, "AXEditable"), boolean(element, "AXDOMEditable"),
+                                tree[element].valueSettable == Settable::yes,
+                                present(element, "AXSelectedTextRange"),
+                                present(element, "AXSelectedTextMarkerRange")};
+        for (const bool yes : answers) {
+            ++requests;
+            if (yes) {
+                return true;
+            }
+        }
+        return false;
     }
 
-    std::optional<size_t> upward(size_t start) const {
+    // The element found going up, and the requests made: each element tested, and the parent
+    // of each that fails.
+    std::optional<size_t> upward(size_t start, long& requests) const {
         std::optional<size_t> current = start;
         for (size_t level = 0; current && level < upwardElementsTested; ++level) {
-            if (insertable(*current)) {
+            if (insertable(*current, requests)) {
                 return current;
             }
+            ++requests;
             current = elementAttribute(*current, "AXParent");
         }
         return std::nullopt;
@@ -531,7 +544,11 @@ class Model {
         return roleIn(excluded, start);
     }
 
-    std::optional<size_t> descendant(size_t start) const {
+    // The element found going down, and the requests made: the start's role and subrole, then
+    // for each element taken (an entry that is no element costs nothing) its test below the
+    // start and its children above the deepest level.
+    std::optional<size_t> descendant(size_t start, long& requests) const {
+        requests += 2;
         if (excludedFromDescendantSearch(start)) {
             return std::nullopt;
         }
@@ -542,10 +559,11 @@ class Model {
             if (!entry) {
                 continue;
             }
-            if (depth >= 1 && insertable(*entry)) {
+            if (depth >= 1 && insertable(*entry, requests)) {
                 return entry;
             }
             if (depth < descendantMaxDepth) {
+                ++requests;
                 for (const auto& child : everyEntry(*entry)) {
                     work.emplace_back(child, depth + 1);
                 }
@@ -684,28 +702,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const auto expected = model.webArea(focused, 0, walk);
         const long before = standin::accessibilityRequests();
         const auto found = findWebArea(start.get());
-        require(requestsSince(before) <= static_cast<long>(2 * walk.entered));
+        // Each element entered: its role, then its children unless it is the web area.
+        require(requestsSince(before) ==
+                static_cast<long>(2 * walk.entered) - (expected.has_value() ? 1 : 0));
         require(identified(found, count) == expected);
     });
 
     const TextBucket bucket = checkedGathering(model, start.get(), focused, limit, offered);
 
     withoutLeak([&] {
+        long expectedRequests = 0;
+        const auto expected = model.upward(focused, expectedRequests);
         const long before = standin::accessibilityRequests();
         const auto found = findInsertableElement(start.get());
-        require(requestsSince(before) <= upwardRequestsAtMost);
-        require(identified(found, count) == model.upward(focused));
+        const long used = requestsSince(before);
+        require(used <= upwardRequestsAtMost);
+        require(used == expectedRequests);
+        require(identified(found, count) == expected);
     });
 
     withoutLeak([&] {
+        long expectedRequests = 0;
+        const auto expected = model.descendant(focused, expectedRequests);
         const long before = standin::accessibilityRequests();
         const auto found = findInsertableDescendant(start.get());
         const long used = requestsSince(before);
         require(used <= downwardRequestsAtMost);
-        if (model.excludedFromDescendantSearch(focused)) {
-            require(used == 2);
-        }
-        require(identified(found, count) == model.descendant(focused));
+        // Exactly the model's requests: an entry that is no element is never asked anything.
+        require(used == expectedRequests);
+        require(identified(found, count) == expected);
     });
 
     withoutLeak([&] {

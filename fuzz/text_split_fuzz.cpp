@@ -38,6 +38,12 @@ void checkRange(std::u16string_view full, SelectionRange range) {
         full);
 }
 
+// Whether `at` falls between the two halves of a surrogate pair.
+bool cutsPair(std::u16string_view text, size_t at) {
+    return at > 0 && at < text.size() && text[at - 1] >= 0xD800 && text[at - 1] <= 0xDBFF &&
+           text[at] >= 0xDC00 && text[at] <= 0xDFFF;
+}
+
 bool isAscii(std::u16string_view text) {
     return std::all_of(text.begin(), text.end(), [](char16_t u) { return u < 0x80; });
 }
@@ -74,6 +80,22 @@ void checkSelection(std::u16string_view full, std::u16string_view selected) {
     require(!match.empty());
     require(split->before + std::u16string(match) + split->after == full);
     require(canonicallyEqual(match, wanted));
+    // A match holds whole characters: neither end falls between the halves of a pair.
+    const size_t end = full.size() - split->after.size();
+    require(!cutsPair(full, split->before.size()) && !cutsPair(full, end));
+}
+
+// The same search once the text ends in a letter that decomposes (U+00C0), which takes the
+// platform's search off its path for texts already decomposed: the match must not move. Only a
+// match that reaches into the added letter is new.
+void checkBothSearchPaths(std::u16string_view full, std::u16string_view selected) {
+    const auto split = splitAroundSelection(full, selected);
+    const auto extended = splitAroundSelection(std::u16string(full) + u"\u00C0", selected);
+    if (split) {
+        require(extended && extended->before == split->before);
+    } else if (extended) {
+        require(extended->after.empty());
+    }
 }
 
 }  // namespace
@@ -94,5 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int64_t length = offset(in, full.size());
     checkRange(full, SelectionRange{location, length});
     checkSelection(full, selected);
+    checkBothSearchPaths(full, selected);
     return 0;
 }

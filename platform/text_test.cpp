@@ -50,6 +50,22 @@ TEST(PlatformText, FindsTheFirstOccurrenceUnderCanonicalEquivalence) {
     EXPECT_FALSE(findCanonicallyEquivalent(u"", u"a"));
 }
 
+TEST(PlatformText, AMatchNeverEndsInsideASurrogatePair) {
+    const std::u16string highHalf = {0xD83D};
+    const std::u16string lowHalfThenB = {0xDE00, u'b'};
+    // The same texts with and without a letter that decomposes: both ways of searching agree.
+    for (const std::u16string tail : {u"", u" caf\u00E9"}) {
+        SCOPED_TRACE(tail.size());
+        EXPECT_FALSE(findCanonicallyEquivalent(u"a\U0001F600b" + tail, lowHalfThenB));
+        EXPECT_FALSE(findCanonicallyEquivalent(u"a\U0001F600b" + tail, highHalf));
+        // A lone half is a character of its own.
+        const auto lone = findCanonicallyEquivalent(u"a" + highHalf + u"b" + tail, highHalf);
+        ASSERT_TRUE(lone);
+        EXPECT_EQ(lone->location, 1u);
+        EXPECT_EQ(lone->length, 1u);
+    }
+}
+
 TEST(PlatformText, EqualityUnderCanonicalEquivalence) {
     EXPECT_TRUE(canonicallyEqual(u"\u00C5ngstr\u00F6m", u"A\u030Angstro\u0308m"));
     EXPECT_TRUE(canonicallyEqual(u"\u212B", u"\u00C5"));  // the Angstrom sign decomposes to A-ring

@@ -306,6 +306,10 @@ Boolean CFStringFindWithOptions(CFStringRef theString, CFStringRef stringToFind,
             if (at == 0 || at == haystack.size()) {
                 return true;
             }
+            // Between the halves of a pair is inside a character, never between segments.
+            if (U16_IS_LEAD(haystack[at - 1]) && U16_IS_TRAIL(haystack[at])) {
+                return false;
+            }
             UChar32 c = 0;
             U16_GET(haystack.data(), 0, at, haystack.size(), c);
             return nfd().hasBoundaryBefore(c) != 0;
