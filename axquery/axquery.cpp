@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/attribute_value.h"
 #include "platform/cf_cast.h"
 #include "platform/cf_string.h"
 #include "platform/frontmost_application.h"
@@ -12,23 +13,10 @@ constexpr const char* roleAttribute = "AXRole";
 constexpr const char* subroleAttribute = "AXSubrole";
 constexpr const char* focusedElementAttribute = "AXFocusedUIElement";
 
-// One copy request. Null unless it succeeded with a value; the value is ours to release.
-CFRef<CFTypeRef> copyValue(AXUIElementRef element, const char* attribute,
-                           AXError* status = nullptr) {
-    const CFRef<CFStringRef> name = makeCFString(attribute);
-    CFRef<CFTypeRef> value;
-    const AXError result =
-        AXUIElementCopyAttributeValue(element, name.get(), value.initializeInto());
-    if (status != nullptr) {
-        *status = result;
-    }
-    return result == kAXErrorSuccess ? std::move(value) : CFRef<CFTypeRef>();
-}
-
 }  // namespace
 
 std::optional<std::u16string> copyAttributeString(AXUIElementRef element, const char* attribute) {
-    const CFRef<CFTypeRef> value = copyValue(element, attribute);
+    const CFRef<CFTypeRef> value = copyAttributeValue(element, attribute);
     if (const auto string = cfCast<CFStringRef>(value.get())) {
         return toUtf16(string);
     }
@@ -36,7 +24,7 @@ std::optional<std::u16string> copyAttributeString(AXUIElementRef element, const 
 }
 
 std::optional<bool> copyAttributeBool(AXUIElementRef element, const char* attribute) {
-    const CFRef<CFTypeRef> value = copyValue(element, attribute);
+    const CFRef<CFTypeRef> value = copyAttributeValue(element, attribute);
     if (const auto boolean = cfCast<CFBooleanRef>(value.get())) {
         return CFBooleanGetValue(boolean) != 0;
     }
@@ -55,7 +43,7 @@ std::optional<bool> copyAttributeBool(AXUIElementRef element, const char* attrib
 }
 
 CFRef<AXUIElementRef> copyAttributeElement(AXUIElementRef element, const char* attribute) {
-    CFRef<CFTypeRef> value = copyValue(element, attribute);
+    CFRef<CFTypeRef> value = copyAttributeValue(element, attribute);
     if (cfCast<AXUIElementRef>(value.get()) == nullptr) {
         return {};
     }
@@ -65,7 +53,7 @@ CFRef<AXUIElementRef> copyAttributeElement(AXUIElementRef element, const char* a
 std::vector<CFRef<CFTypeRef>> copyAttributeElementsKeepingEveryEntry(AXUIElementRef element,
                                                                      const char* attribute,
                                                                      size_t atMost) {
-    CFRef<CFTypeRef> value = copyValue(element, attribute);
+    CFRef<CFTypeRef> value = copyAttributeValue(element, attribute);
     std::vector<CFRef<CFTypeRef>> entries;
     if (cfCast<AXUIElementRef>(value.get()) != nullptr) {
         if (atMost > 0) {
@@ -84,7 +72,7 @@ std::vector<CFRef<CFTypeRef>> copyAttributeElementsKeepingEveryEntry(AXUIElement
 
 std::vector<CFRef<AXUIElementRef>> copyAttributeElementsOnly(AXUIElementRef element,
                                                              const char* attribute) {
-    const CFRef<CFTypeRef> value = copyValue(element, attribute);
+    const CFRef<CFTypeRef> value = copyAttributeValue(element, attribute);
     std::vector<CFRef<AXUIElementRef>> elements;
     if (const auto list = cfCast<CFArrayRef>(value.get())) {
         const CFIndex count = CFArrayGetCount(list);
@@ -106,7 +94,7 @@ bool isAttributeSettable(AXUIElementRef element, const char* attribute) {
 
 bool hasAttribute(AXUIElementRef element, const char* attribute) {
     AXError status = kAXErrorFailure;
-    copyValue(element, attribute, &status);
+    copyAttributeValue(element, attribute, &status);
     return status == kAXErrorSuccess;
 }
 

@@ -5,6 +5,7 @@
 #include "axquery/axquery.h"
 #include "fieldscan/attributes.h"
 #include "fieldscan/visible_text.h"
+#include "platform/attribute_value.h"
 #include "platform/cf_cast.h"
 #include "platform/cf_string.h"
 #include "platform/frontmost_application.h"
@@ -40,12 +41,9 @@ bool isBrowserBundle(const std::optional<std::string>& bundleIdentifier) {
 }
 
 std::optional<SelectionRange> selectedRange(AXUIElementRef of) {
-    const CFRef<CFStringRef> name = makeCFString(Attribute::selectedTextRange);
-    CFRef<CFTypeRef> value;
-    const AXError status = AXUIElementCopyAttributeValue(of, name.get(), value.initializeInto());
+    const CFRef<CFTypeRef> value = copyAttributeValue(of, Attribute::selectedTextRange);
     const auto packed = cfCast<AXValueRef>(value.get());
-    if (status != kAXErrorSuccess || packed == nullptr ||
-        AXValueGetType(packed) != kAXValueTypeCFRange) {
+    if (packed == nullptr || AXValueGetType(packed) != kAXValueTypeCFRange) {
         return std::nullopt;
     }
     CFRange range{0, 0};

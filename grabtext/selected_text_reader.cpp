@@ -1,9 +1,9 @@
 #include "grabtext/selected_text_reader.h"
 
 #include <cstdio>
-#include <utility>
 
 #include "platform/accessibility.h"
+#include "platform/attribute_value.h"
 #include "platform/cf_cast.h"
 #include "platform/cf_ref.h"
 #include "platform/cf_string.h"
@@ -15,15 +15,6 @@ constexpr const char* selectedTextAttribute = "AXSelectedText";
 constexpr const char* permissionMessage = "[grabtext] accessibility permission is required\n";
 constexpr const char* noFocusMessage = "[grabtext] failed to resolve focused element\n";
 
-// One query; null unless it succeeded with a value, which is then ours.
-CFRef<CFTypeRef> copyValue(AXUIElementRef element, const char* attribute) {
-    const CFRef<CFStringRef> name = makeCFString(attribute);
-    CFRef<CFTypeRef> value;
-    const AXError status =
-        AXUIElementCopyAttributeValue(element, name.get(), value.initializeInto());
-    return status == kAXErrorSuccess ? std::move(value) : CFRef<CFTypeRef>();
-}
-
 }  // namespace
 
 std::u16string readSelectedTextViaAX() {
@@ -32,7 +23,7 @@ std::u16string readSelectedTextViaAX() {
         return {};
     }
     const CFRef<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
-    const CFRef<CFTypeRef> focus = copyValue(systemWide.get(), focusedElementAttribute);
+    const CFRef<CFTypeRef> focus = copyAttributeValue(systemWide.get(), focusedElementAttribute);
     const auto focused = cfCast<AXUIElementRef>(focus.get());
     if (focused == nullptr) {
         std::fputs(noFocusMessage, stderr);
@@ -40,7 +31,7 @@ std::u16string readSelectedTextViaAX() {
     }
     // An element that does not support the attribute, or has no selection, is not a failure
     // worth a message: the host just gets no text.
-    const CFRef<CFTypeRef> selection = copyValue(focused, selectedTextAttribute);
+    const CFRef<CFTypeRef> selection = copyAttributeValue(focused, selectedTextAttribute);
     return toUtf16(cfCast<CFStringRef>(selection.get()));
 }
 
