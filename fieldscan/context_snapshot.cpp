@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/cf_string.h"
+#include "platform/output.h"
 
 namespace {
 
@@ -14,11 +15,6 @@ std::string convertedOnce(std::u16string& text) {
     std::u16string().swap(text);
     utf8.shrink_to_fit();
     return utf8;
-}
-
-void writeAll(FILE* stream, std::string_view bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), stream);
-    std::fflush(stream);
 }
 
 }  // namespace
@@ -44,7 +40,7 @@ std::optional<std::string> encodeSnapshot(ContextSnapshot snapshot) {
     }
 }
 
-void writeSnapshot(const std::optional<std::string>& encoded, FILE* output, FILE* diagnostics) {
+void writeSnapshot(const std::optional<std::string>& encoded, int output, int diagnostics) {
     if (encoded) {
         writeAll(output, *encoded);
         return;

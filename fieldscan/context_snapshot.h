@@ -4,10 +4,11 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include <unistd.h>
 
 struct ContextSnapshot {
     // The frontmost application is a web browser exactly when its bundle identifier is one of
@@ -44,7 +45,7 @@ struct ContextSnapshot {
 // encoded. Takes the record to free each text once it is converted.
 std::optional<std::string> encodeSnapshot(ContextSnapshot snapshot);
 
-// The encoded record in one write to `output`; without one, the message to `diagnostics` and
-// then the fallback text to `output`.
-void writeSnapshot(const std::optional<std::string>& encoded, FILE* output = stdout,
-                   FILE* diagnostics = stderr);
+// The encoded record in one write(2) to `output`; without one, the message to `diagnostics` and
+// then the fallback text to `output`. A failed write is left unreported: the host went away.
+void writeSnapshot(const std::optional<std::string>& encoded, int output = STDOUT_FILENO,
+                   int diagnostics = STDERR_FILENO);

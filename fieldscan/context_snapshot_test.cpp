@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -11,7 +12,7 @@ namespace {
 std::pair<std::string, std::string> written(const std::optional<std::string>& encoded) {
     FILE* out = std::tmpfile();
     FILE* err = std::tmpfile();
-    writeSnapshot(encoded, out, err);
+    writeSnapshot(encoded, fileno(out), fileno(err));
     std::pair<std::string, std::string> streams;
     for (auto [file, text] : {std::pair{out, &streams.first}, std::pair{err, &streams.second}}) {
         std::rewind(file);

@@ -1,6 +1,5 @@
 // fieldscan: prints a JSON snapshot of the text field that has the keyboard focus.
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 
 #include "fieldscan/context_snapshot.h"
@@ -9,8 +8,6 @@
 int main() {
     // A host that stops reading gets no answer, but the status stays 0: no death by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
-    // Unbuffered, the record leaves in one write, not in buffer-sized pieces.
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
     writeSnapshot(encodeSnapshot(buildSnapshot()));
     // The host reads what was found from the record alone.
     return EXIT_SUCCESS;

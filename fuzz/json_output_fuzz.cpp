@@ -1,9 +1,10 @@
 // fieldscan's snapshot and targetprobe's check carry texts read from other applications, cut at
 // any UTF-16 offset. Whatever they hold, the host must get compact JSON that parses, with "/"
 // unescaped, everything else outside ASCII as UTF-8 and each lone surrogate half as U+FFFD.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -107,22 +108,26 @@ struct Written {
     std::string diagnostics;
 };
 
+// What a file descriptor received, read back from the start.
+std::string contentsOf(int descriptor) {
+    std::string bytes;
+    char buffer[4096];
+    ::lseek(descriptor, 0, SEEK_SET);
+    for (ssize_t n; (n = ::read(descriptor, buffer, sizeof buffer)) > 0;) {
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    return bytes;
+}
+
 template <typename Write>
 Written captured(Write write) {
-    char* outputBuffer = nullptr;
-    size_t outputSize = 0;
-    char* diagnosticsBuffer = nullptr;
-    size_t diagnosticsSize = 0;
-    FILE* output = open_memstream(&outputBuffer, &outputSize);
-    FILE* diagnostics = open_memstream(&diagnosticsBuffer, &diagnosticsSize);
-    require(output != nullptr && diagnostics != nullptr);
+    const int output = ::memfd_create("output", 0);
+    const int diagnostics = ::memfd_create("diagnostics", 0);
+    require(output >= 0 && diagnostics >= 0);
     write(output, diagnostics);
-    std::fclose(output);
-    std::fclose(diagnostics);
-    Written written{std::string(outputBuffer, outputSize),
-                    std::string(diagnosticsBuffer, diagnosticsSize)};
-    std::free(outputBuffer);
-    std::free(diagnosticsBuffer);
+    Written written{contentsOf(output), contentsOf(diagnostics)};
+    ::close(output);
+    ::close(diagnostics);
     return written;
 }
 
@@ -164,7 +169,7 @@ void checkSnapshot(fuzz::Input& in) {
     require(object["editable"] == snapshot.editable);
 
     const Written written = captured(
-        [&](FILE* output, FILE* diagnostics) { writeSnapshot(encoded, output, diagnostics); });
+        [&](int output, int diagnostics) { writeSnapshot(encoded, output, diagnostics); });
     require(written.output == *encoded && written.diagnostics.empty());
 }
 
@@ -199,7 +204,7 @@ void checkInsertTargetCheck(fuzz::Input& in) {
     require(encoded.has_value());
     requireCheckRecord(*encoded, check);
     const Written written =
-        captured([&](FILE* output, FILE* diagnostics) { writeCheck(check, output, diagnostics); });
+        captured([&](int output, int diagnostics) { writeCheck(check, output, diagnostics); });
     require(written.output == *encoded && written.diagnostics.empty());
 
     // Any bytes at all: encoded exactly when every text is UTF-8, the fallback otherwise.
@@ -208,7 +213,7 @@ void checkInsertTargetCheck(fuzz::Input& in) {
     require(rawEncoded.has_value() ==
             (isUtf8(raw.reason) && isUtf8(raw.role) && isUtf8(raw.subrole)));
     const Written rawWritten =
-        captured([&](FILE* output, FILE* diagnostics) { writeCheck(raw, output, diagnostics); });
+        captured([&](int output, int diagnostics) { writeCheck(raw, output, diagnostics); });
     if (rawEncoded) {
         requireCheckRecord(*rawEncoded, raw);
         require(rawWritten.output == *rawEncoded && rawWritten.diagnostics.empty());

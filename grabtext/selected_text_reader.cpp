@@ -1,5 +1,7 @@
 #include "grabtext/selected_text_reader.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "platform/accessibility.h"
@@ -7,6 +9,7 @@
 #include "platform/cf_cast.h"
 #include "platform/cf_ref.h"
 #include "platform/cf_string.h"
+#include "platform/output.h"
 
 namespace {
 
@@ -36,10 +39,5 @@ std::u16string readSelectedTextViaAX() {
 }
 
 void printResult(std::u16string_view text) {
-    const std::string bytes = utf16ToUtf8(text);
-    if (bytes.empty()) {
-        return;
-    }
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
+    writeAll(STDOUT_FILENO, utf16ToUtf8(text));
 }

@@ -1,16 +1,8 @@
 #include "targetprobe/insert_target_check.h"
 
-#include <cstring>
 #include <nlohmann/json.hpp>
 
-namespace {
-
-void writeAll(FILE* stream, const char* bytes, size_t size) {
-    std::fwrite(bytes, 1, size, stream);
-    std::fflush(stream);
-}
-
-}  // namespace
+#include "platform/output.h"
 
 std::optional<std::string> encodeCheck(const InsertTargetCheck& check) {
     const nlohmann::ordered_json object = {
@@ -27,12 +19,11 @@ std::optional<std::string> encodeCheck(const InsertTargetCheck& check) {
     }
 }
 
-void writeCheck(const InsertTargetCheck& check, FILE* output, FILE* diagnostics) {
+void writeCheck(const InsertTargetCheck& check, int output, int diagnostics) {
     if (const auto encoded = encodeCheck(check)) {
-        writeAll(output, encoded->data(), encoded->size());
+        writeAll(output, *encoded);
         return;
     }
-    writeAll(diagnostics, InsertTargetCheck::encodeFailedMessage,
-             std::strlen(InsertTargetCheck::encodeFailedMessage));
-    writeAll(output, InsertTargetCheck::fallbackText, std::strlen(InsertTargetCheck::fallbackText));
+    writeAll(diagnostics, InsertTargetCheck::encodeFailedMessage);
+    writeAll(output, InsertTargetCheck::fallbackText);
 }

@@ -1,9 +1,10 @@
 // The answer targetprobe gives the host: whether text can be inserted near the focus, and why.
 #pragma once
 
-#include <cstdio>
 #include <optional>
 #include <string>
+
+#include <unistd.h>
 
 struct InsertTargetCheck {
     // Every reason a check can carry.
@@ -28,6 +29,7 @@ struct InsertTargetCheck {
 // feed; nothing when a text is not valid UTF-8.
 std::optional<std::string> encodeCheck(const InsertTargetCheck& check);
 
-// The encoded record in one write to `output`; when it cannot be encoded, the message to
-// `diagnostics` first and then the fallback text to `output`.
-void writeCheck(const InsertTargetCheck& check, FILE* output = stdout, FILE* diagnostics = stderr);
+// The encoded record in one write(2) to `output`; when it cannot be encoded, the message to
+// `diagnostics` first and then the fallback text to `output`. A failed write is left unreported.
+void writeCheck(const InsertTargetCheck& check, int output = STDOUT_FILENO,
+                int diagnostics = STDERR_FILENO);

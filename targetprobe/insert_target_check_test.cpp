@@ -10,7 +10,6 @@ namespace {
 
 // What a stream received, read back from the start.
 std::string contentsOf(FILE* file) {
-    std::fflush(file);
     std::rewind(file);
     std::string bytes;
     char buffer[256];
@@ -28,7 +27,7 @@ struct Written {
 Written written(const InsertTargetCheck& check) {
     FILE* out = std::tmpfile();
     FILE* err = std::tmpfile();
-    writeCheck(check, out, err);
+    writeCheck(check, fileno(out), fileno(err));
     Written result{contentsOf(out), contentsOf(err)};
     std::fclose(out);
     std::fclose(err);

@@ -1,6 +1,5 @@
 // targetprobe: says whether text can be inserted at, above or below the keyboard focus, and why.
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 
 #include "targetprobe/insert_target_check.h"
@@ -9,8 +8,6 @@
 int main() {
     // A host that stops reading gets no answer, but the status stays 0: no death by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
-    // Unbuffered, the record leaves in one write, not in buffer-sized pieces.
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
     writeCheck(buildCheck());
     // The host reads the outcome from the record alone.
     return EXIT_SUCCESS;

@@ -14,8 +14,10 @@ struct ProcessOptions {
     std::vector<std::string> arguments;  // the program first (a bare name is looked up in PATH)
     // Variables to set (or, with no value, to remove) on top of this process's environment.
     std::vector<std::pair<std::string, std::optional<std::string>>> environment;
-    std::optional<std::string> stdinPath;   // a file to open as standard input instead of a pipe
-    std::optional<std::string> stdoutPath;  // a file to open as standard output instead of a pipe
+    std::optional<std::string> stdinPath =
+        std::nullopt;  // a file to open as standard input instead of a pipe
+    std::optional<std::string> stdoutPath =
+        std::nullopt;  // a file to open as standard output instead of a pipe
     // The file to run when argv[0] (the first argument) is to be something else.
     std::optional<std::string> program = std::nullopt;
 };
