@@ -1,3 +1,4 @@
+#include <poll.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -29,7 +30,18 @@ double monotonicSeconds() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
+// Returns once the reader of standard output has gone: a pipe without a reader polls as an
+// error, whatever events are asked for.
+void waitUntilOutputIsClosed() {
+    pollfd output{STDOUT_FILENO, 0, 0};
+    while (::poll(&output, 1, -1) <= 0 || (output.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0) {
+    }
+}
+
 void deliver(__CFMachPort* tap, size_t index, const standin::ScriptedEvent& scripted) {
+    if (scripted.afterOutputClosed) {
+        waitUntilOutputIsClosed();
+    }
     standin::world().clock += scripted.advance;
     nlohmann::ordered_json record{{"op", "deliver"}, {"index", index}, {"type", scripted.type}};
     if (isTapDisabledNotification(scripted.type)) {

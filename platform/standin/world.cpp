@@ -156,6 +156,7 @@ ScriptedEvent parseEvent(const nlohmann::json& value, const std::string& path) {
     event.keyCode = reader.integer<int64_t>("keyCode", 0);
     event.flags = reader.integer<uint64_t>("flags", 0);
     event.withoutUserInfo = reader.boolean("withoutUserInfo", false);
+    event.afterOutputClosed = reader.boolean("afterOutputClosed", false);
     reader.finish();
     return event;
 }

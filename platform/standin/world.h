@@ -65,6 +65,8 @@ struct ScriptedEvent {
     int64_t keyCode = 0;
     uint64_t flags = 0;
     bool withoutUserInfo = false;
+    // Delivered only once nobody reads standard output any more: the host has gone.
+    bool afterOutputClosed = false;
 };
 
 // What an element answers for one attribute, as the scenario gives it.

@@ -254,7 +254,10 @@ TEST_F(KeywatchProcess, ConfigurationFromTheCommandLine) {
 TEST_F(KeywatchProcess, EveryLineReachesThePipeWhileTheProcessRuns) {
     json scenario = withEvents(rightCommandPressRelease);
     scenario["keyboard"]["keepRunning"] = true;
-    Process process(options(scenario));
+    // Terminated as the README says even by a host whose children start with SIGTERM ignored.
+    ProcessOptions started = options(scenario);
+    started.ignoredSignals = {SIGTERM};
+    Process process(started);
     const std::string expected = readyDefault + rightCmd +
                                  "\nshortcut:transcript-start\nshortcut-up:transcript-start\n"
                                  "keys:[]\n";
@@ -267,6 +270,24 @@ TEST_F(KeywatchProcess, EveryLineReachesThePipeWhileTheProcessRuns) {
     EXPECT_EQ(result.out, expected);
 }
 
+TEST_F(KeywatchProcess, EndsAtItsNextLineOnceTheHostHasGoneThoughStartedIgnoringSigpipe) {
+    json events = rightCommandPressRelease;
+    events[1]["afterOutputClosed"] = true;
+    json scenario = withEvents(events);
+    scenario["keyboard"]["keepRunning"] = true;
+    ProcessOptions started = options(scenario);
+    started.ignoredSignals = {SIGPIPE};
+    Process process(started);
+    ASSERT_TRUE(process.waitForOutput(
+        [&](const std::string& out) {
+            return out == readyDefault + rightCmd + "\nshortcut:transcript-start\n";
+        },
+        20))
+        << process.out();
+    process.closeOutput();
+    EXPECT_EQ(process.finish().signal, SIGPIPE);
+}
+
 TEST_F(KeywatchProcess, BadScenarioIsTheStandinsOwnFailure) {
     ProcessOptions o = options(json::object());
     o.environment[0].second = dir.write("bad.json", "{not json");
@@ -276,8 +297,7 @@ TEST_F(KeywatchProcess, BadScenarioIsTheStandinsOwnFailure) {
     EXPECT_EQ(result.err.rfind("standin: bad scenario: ", 0), 0u) << result.err;
 
     // A misspelt key is as bad as broken JSON: the test that wrote it cannot pass by accident.
-    o.environment[0].second =
-        dir.write("typo.json", R"({"keyboard":{"grantedtaps":[]}})");
+    o.environment[0].second = dir.write("typo.json", R"({"keyboard":{"grantedtaps":[]}})");
     const ProcessResult typo = runProcess(o);
     EXPECT_EQ(typo.exitStatus, 70);
     EXPECT_EQ(typo.out, "");

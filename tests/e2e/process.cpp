@@ -85,13 +85,33 @@ Process::Process(const ProcessOptions& options) {
     }
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
 
+    // Ignored signals stay ignored through exec; the mask is set for the child alone.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    std::vector<std::pair<int, struct sigaction>> dispositions;
+    for (const int signal : options.ignoredSignals) {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        dispositions.emplace_back(signal, ignore);
+        ::sigaction(signal, &ignore, &dispositions.back().second);
+        sigaddset(&blocked, signal);
+    }
+    posix_spawnattr_setsigmask(&attributes, &blocked);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+
     auto arguments = options.arguments;
     auto environment = mergedEnvironment(options);
     auto argv = pointers(arguments);
     auto envp = pointers(environment);
     const char* file = options.program ? options.program->c_str() : argv[0];
-    const int spawned = posix_spawnp(&pid, file, &actions, nullptr, argv.data(), envp.data());
+    const int spawned = posix_spawnp(&pid, file, &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    for (const auto& [signal, previous] : dispositions) {
+        ::sigaction(signal, &previous, nullptr);
+    }
     for (int fd : {in[0], out[1], err[1]}) {
         if (fd >= 0) {
             ::close(fd);

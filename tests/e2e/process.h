@@ -18,6 +18,8 @@ struct ProcessOptions {
         std::nullopt;  // a file to open as standard input instead of a pipe
     std::optional<std::string> stdoutPath =
         std::nullopt;  // a file to open as standard output instead of a pipe
+    // Signals the child starts with ignored and blocked, as the child of a host that ignores them.
+    std::vector<int> ignoredSignals = {};
     // The file to run when argv[0] (the first argument) is to be something else.
     std::optional<std::string> program = std::nullopt;
 };
