@@ -27,6 +27,12 @@ constexpr const char* drain_failed_message = "failed to drain encoder: %s\n";
 constexpr const char* encoder_tag = "ENCODER";
 constexpr const char* encoder_name = "libopusenc-unified-buffer";
 
+// The rates a host records at, from narrowband telephony to 768 kHz studio audio. Below them
+// the library's resampler outgrows its buffer when draining (it asserts), and far above them
+// a second of audio takes minutes; "16k" reads as 16, a typo that must not crash.
+constexpr int lowest_sample_rate = 8000;
+constexpr int highest_sample_rate = 768000;
+
 constexpr size_t read_buffer_bytes = 8192;
 constexpr int bytes_per_sample = 2;
 
@@ -64,6 +70,7 @@ int encode_input(OggOpusEnc* encoder, int channels) {
     // The one buffer: read as bytes, its samples go to the library in place.
     static opus_int16 buffer[read_buffer_bytes / bytes_per_sample];
     static_assert(sizeof buffer == read_buffer_bytes);
+    bool wrote_audio = false;
     while (!std::feof(stdin)) {
         const size_t bytes = std::fread(buffer, 1, sizeof buffer, stdin);
         if (bytes == 0) {
@@ -83,6 +90,14 @@ int encode_input(OggOpusEnc* encoder, int channels) {
             std::fprintf(stderr, write_failed_message, ope_strerror(result));
             return status_write_failed;
         }
+        wrote_audio = true;
+    }
+    if (!wrote_audio) {
+        // The library sets its stream up at the first write. libopusenc 0.2.1 drains a stream
+        // not yet set up with too little padding (it asserts) and an end it never set; a write
+        // of no samples sets both up, as later versions do in the drain. A failure to write the
+        // headers is the drain's to report, as it is there.
+        ope_encoder_write(encoder, buffer, 0);
     }
     return status_ok;
 }
@@ -112,7 +127,8 @@ int run_opuspipe(int argc, char** argv) {
     const int frame_ms = read_int_arg(argc, argv, "--frame-size", 20);
     const char* signal_text = read_string_arg(argc, argv, "--signal", "voice");
 
-    if (sample_rate <= 0 || (channels != 1 && channels != 2) || bitrate <= 0) {
+    if (sample_rate < lowest_sample_rate || sample_rate > highest_sample_rate ||
+        (channels != 1 && channels != 2) || bitrate <= 0) {
         std::fprintf(stderr, invalid_arguments_message, sample_rate, channels, bitrate);
         return status_invalid_arguments;
     }

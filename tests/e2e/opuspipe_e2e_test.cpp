@@ -199,6 +199,10 @@ TEST_F(OpuspipeProcess, RejectsArgumentsWithStatusTwo) {
         // Out of the 32-bit range a value saturates, so it cannot wrap into a valid one.
         {{"--channels", "4294967297"}, "sample_rate=16000 channels=2147483647 bitrate=16000"},
         {{"--bitrate", "-99999999999"}, "sample_rate=16000 channels=1 bitrate=-2147483648"},
+        // Rates from 8 to 768 kHz: "16k" reads as 16, a typo the library would crash on.
+        {{"--sample-rate", "16k"}, "sample_rate=16 channels=1 bitrate=16000"},
+        {{"--sample-rate", "7999"}, "sample_rate=7999 channels=1 bitrate=16000"},
+        {{"--sample-rate", "768001"}, "sample_rate=768001 channels=1 bitrate=16000"},
     };
     for (const auto& [arguments, values] : cases) {
         const auto result = encode(arguments, tone(16000, 1, 0.1));
@@ -206,10 +210,6 @@ TEST_F(OpuspipeProcess, RejectsArgumentsWithStatusTwo) {
         EXPECT_EQ(result.err, "invalid arguments " + values + "\n");
         EXPECT_EQ(result.out, "");
     }
-    const auto tooFast = encode({"--sample-rate", "99999999999"}, "");
-    EXPECT_EQ(tooFast.exitStatus, 4);
-    EXPECT_EQ(tooFast.err.rfind("failed to create encoder: ", 0), 0u) << tooFast.err;
-    EXPECT_EQ(tooFast.out, "");
 }
 
 TEST_F(OpuspipeProcess, DropsIncompleteFrames) {
@@ -236,14 +236,16 @@ TEST_F(OpuspipeProcess, DropsIncompleteFrames) {
 }
 
 TEST_F(OpuspipeProcess, EmptyInputIsDrainedAtOnce) {
-    const auto result = encode({}, "");
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.err, "");
-    // The library's final page for a stream without audio carries a granule position read
-    // from memory it never set (libopusenc 0.2.1), so only the headers are checked here.
-    const std::string info = opusinfo(result.out);
-    EXPECT_NE(info.find("ENCODER=libopusenc-unified-buffer"), std::string::npos) << info;
-    EXPECT_NE(info.find("Original sample rate: 16000 Hz"), std::string::npos) << info;
+    // A frame shorter than the encoder's look-ahead is the case libopusenc 0.2.1 asserts on.
+    for (const auto& arguments : {std::vector<std::string>{}, {"--frame-size", "2"}}) {
+        const auto result = encode(arguments, "");
+        ASSERT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        const std::string info = opusinfo(result.out);
+        EXPECT_NE(info.find("Original sample rate: 16000 Hz"), std::string::npos) << info;
+        EXPECT_NE(info.find("Playback length: 0m:00.000s"), std::string::npos) << info;
+        EXPECT_EQ(opusdec(result.out, 16000), "");
+    }
 }
 
 TEST_F(OpuspipeProcess, ReadAndWriteFailures) {
