@@ -71,12 +71,12 @@ std::vector<CFRef<CFTypeRef>> copyAttributeElementsKeepingEveryEntry(AXUIElement
 }
 
 std::vector<CFRef<AXUIElementRef>> copyAttributeElementsOnly(AXUIElementRef element,
-                                                             const char* attribute) {
+                                                             const char* attribute, size_t atMost) {
     const CFRef<CFTypeRef> value = copyAttributeValue(element, attribute);
     std::vector<CFRef<AXUIElementRef>> elements;
     if (const auto list = cfCast<CFArrayRef>(value.get())) {
         const CFIndex count = CFArrayGetCount(list);
-        for (CFIndex i = 0; i < count; ++i) {
+        for (CFIndex i = 0; i < count && elements.size() < atMost; ++i) {
             if (const auto entry = cfCast<AXUIElementRef>(CFArrayGetValueAtIndex(list, i))) {
                 elements.push_back(CFRef<AXUIElementRef>::retain(entry));
             }

@@ -30,9 +30,11 @@ std::vector<CFRef<CFTypeRef>> copyAttributeElementsKeepingEveryEntry(AXUIElement
                                                                      size_t atMost = SIZE_MAX);
 
 // fieldscan's list read: only the entries of a list that are elements, in order; a single
-// element (not in a list) gives an empty list.
+// element (not in a list) gives an empty list. At most `atMost` elements are returned
+// (retained), the first ones.
 std::vector<CFRef<AXUIElementRef>> copyAttributeElementsOnly(AXUIElementRef element,
-                                                             const char* attribute);
+                                                             const char* attribute,
+                                                             size_t atMost = SIZE_MAX);
 
 // True only when the platform says so with a success status.
 bool isAttributeSettable(AXUIElementRef element, const char* attribute);

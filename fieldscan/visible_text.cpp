@@ -13,15 +13,15 @@ struct Walk {
     size_t elementsLeft = VisibleText::elementsPerWalk;
     size_t childrenLeft = VisibleText::childrenPerWalk;
 
-    // Takes a list of children; false when the walk has no room left for them, and then it
-    // enters no further element.
-    bool take(size_t children) {
-        if (children > childrenLeft) {
-            elementsLeft = 0;
-            return false;
+    // The element's children, as many of the first as the walk may still take; nothing, and
+    // no request, once it has taken its allowance.
+    std::vector<CFRef<AXUIElementRef>> children(AXUIElementRef element) {
+        if (childrenLeft == 0) {
+            return {};
         }
-        childrenLeft -= children;
-        return true;
+        auto taken = copyAttributeElementsOnly(element, Attribute::children, childrenLeft);
+        childrenLeft -= taken.size();
+        return taken;
     }
 
     // Takes one element, or says that the walk may enter no further element.
@@ -41,10 +41,7 @@ CFRef<AXUIElementRef> searchWebArea(AXUIElementRef element, int depth, Walk& wal
     if (role(element) == VisibleText::axWebAreaRole) {
         return CFRef<AXUIElementRef>::retain(element);
     }
-    const auto children = copyAttributeElementsOnly(element, Attribute::children);
-    if (!walk.take(children.size())) {
-        return {};
-    }
+    const auto children = walk.children(element);
     for (const auto& child : children) {
         if (auto found = searchWebArea(child.get(), depth + 1, walk)) {
             return found;
@@ -60,10 +57,7 @@ void gather(AXUIElementRef element, int depth, size_t limit, TextBucket& bucket,
     appendIfMeaningful(copyAttributeString(element, Attribute::value), bucket);
     appendIfMeaningful(copyAttributeString(element, Attribute::description), bucket);
     appendIfMeaningful(copyAttributeString(element, Attribute::title), bucket);
-    const auto children = copyAttributeElementsOnly(element, Attribute::children);
-    if (!walk.take(children.size())) {
-        return;
-    }
+    const auto children = walk.children(element);
     for (const auto& child : children) {
         gather(child.get(), depth + 1, limit, bucket, walk);
         if (bucket.size() >= limit || walk.elementsLeft == 0) {

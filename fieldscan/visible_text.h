@@ -28,7 +28,8 @@ struct VisibleText {
     // walk exponential in the depth.
     static constexpr size_t elementsPerWalk = 10000;
     // Children one walk takes from all the lists it reads, at most: with the bound above, what a
-    // walk costs is bounded even when each of its elements lists thousands of children.
+    // walk costs is bounded even when each of its elements lists thousands of children. A list
+    // longer than what is left is cut to its first entries; later lists are not read.
     static constexpr size_t childrenPerWalk = 100000;
     static constexpr char16_t lineSeparator = u'\n';
 };

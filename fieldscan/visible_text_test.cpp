@@ -78,4 +78,18 @@ TEST(CollectVisibleTexts, LooksSevenLevelsDown) {
     EXPECT_EQ(gathered(elements, "e0", 5), (TextBucket{u"t0", u"t1"}));
 }
 
+TEST(VisibleTextWalks, AListLongerThanTheChildrenLeftIsCutNotDropped) {
+    // 100,001 children: the first is still taken, by the web-area search and by the gathering.
+    json tooMany = json::array({refTo("first")});
+    tooMany.insert(tooMany.end(), VisibleText::childrenPerWalk, refTo("blank"));
+    const json first = {{"attributes", {{"AXRole", "AXWebArea"}, {"AXTitle", "first line"}}}};
+    const json elements = {
+        {"first", first}, {"blank", titled(" ")}, {"root", titled(" ", tooMany)}};
+    EXPECT_EQ(gathered(elements, "root"), TextBucket{u"first line"});
+    const CFRef<AXUIElementRef> application(AXUIElementCreateApplication(1));
+    const auto found = findWebArea(focusedElement(application.get()).get());
+    ASSERT_TRUE(found);
+    EXPECT_EQ(role(found.get()), u"AXWebArea");
+}
+
 }  // namespace

@@ -446,7 +446,7 @@ TEST_F(FieldscanProcess, HostilePagesEndWithBoundedWork) {
         EXPECT_EQ(cycled.snapshot.at("visibleText"), "loop");
         EXPECT_EQ(cycled.count("field AXChildren"), 14u);  // seven to search, seven to gather
         EXPECT_EQ(cycled.count("window AXChildren"),
-                  std::min(elementsPerWalk, childrenPerWalk / repeats + 1))
+                  std::min(elementsPerWalk, (childrenPerWalk + repeats - 1) / repeats))
             << repeats;
     }
 
