@@ -102,6 +102,19 @@ class ObjectReader {
         }
     }
 
+    // Each member of an object whose keys are data, not names the reader knows (element ids,
+    // attribute names, key codes), with its path. No key is unknown there, so none is recorded:
+    // such an object can hold a hundred thousand members.
+    template <typename Visit>
+    static void forEachMember(const nlohmann::json& value, const std::string& path, Visit visit) {
+        if (!value.is_object()) {
+            throw std::runtime_error(path + " is not an object");
+        }
+        for (const auto& [key, member] : value.items()) {
+            visit(key, member, path + "." + key);
+        }
+    }
+
     template <typename Integer>
     static Integer integerValue(const nlohmann::json& value, const std::string& path) {
         const bool fits =
@@ -291,30 +304,30 @@ ElementScenario parseElement(const nlohmann::json& value, const std::string& pat
     ObjectReader reader(value, path);
     ElementScenario element;
     if (const auto* attributes = reader.find("attributes")) {
-        ObjectReader names(*attributes, reader.pathOf("attributes"));
-        for (const auto& [name, attribute] : attributes->items()) {
-            names.find(name);
-            element.attributes[name] = parseValue(attribute, names.pathOf(name));
-        }
-        names.finish();
+        ObjectReader::forEachMember(
+            *attributes, reader.pathOf("attributes"),
+            [&](const std::string& name, const nlohmann::json& attribute, const std::string& at) {
+                element.attributes[name] = parseValue(attribute, at);
+            });
     }
     if (const auto* settable = reader.find("settable")) {
-        ObjectReader names(*settable, reader.pathOf("settable"));
-        for (const auto& [name, answer] : settable->items()) {
-            names.find(name);
-            Settable parsed;
-            if (answer.is_boolean()) {
-                parsed.flag = answer.get<bool>();
-            } else {
-                ObjectReader error(answer, names.pathOf(name));
-                const auto* code = error.find("error");
-                error.expect(code != nullptr, "error", "given (true, false or {\"error\": CODE})");
-                parsed.error = ObjectReader::integerValue<int32_t>(*code, error.pathOf("error"));
-                error.finish();
-            }
-            element.settable[name] = parsed;
-        }
-        names.finish();
+        ObjectReader::forEachMember(
+            *settable, reader.pathOf("settable"),
+            [&](const std::string& name, const nlohmann::json& answer, const std::string& at) {
+                Settable parsed;
+                if (answer.is_boolean()) {
+                    parsed.flag = answer.get<bool>();
+                } else {
+                    ObjectReader error(answer, at);
+                    const auto* code = error.find("error");
+                    error.expect(code != nullptr, "error",
+                                 "given (true, false or {\"error\": CODE})");
+                    parsed.error =
+                        ObjectReader::integerValue<int32_t>(*code, error.pathOf("error"));
+                    error.finish();
+                }
+                element.settable[name] = parsed;
+            });
     }
     reader.finish();
     return element;
@@ -356,43 +369,42 @@ std::optional<InputSourceScenario> parseInputSource(const nlohmann::json& value)
     const auto* layout = source.find("layout");
     source.expect(layout != nullptr, "layout", "given (null or key code to text)");
     if (!layout->is_null()) {
-        ObjectReader keys(*layout, source.pathOf("layout"));
         parsed.layout.emplace();
-        for (const auto& [code, typed] : layout->items()) {
-            keys.find(code);
-            const std::string at = keys.pathOf(code);
-            uint16_t keyCode = 0;
-            const auto [end, error] =
-                std::from_chars(code.data(), code.data() + code.size(), keyCode);
-            if (error != std::errc() || end != code.data() + code.size() ||
-                std::to_string(keyCode) != code) {
-                throw std::runtime_error(at + ": not a key code");
-            }
-            KeyTranslation translation;
-            if (typed.is_string()) {
-                translation.text = utf16(typed.get<std::string>());
-            } else {
-                ObjectReader other(typed, at);
-                const auto* status = other.find("error");
-                const auto* deadKey = other.find("deadKeyState");
-                other.expect((status != nullptr) != (deadKey != nullptr), "error",
-                             "given (a text, {\"error\": STATUS[, \"text\": TEXT]} or "
-                             "{\"deadKeyState\": N})");
-                if (status != nullptr) {
-                    translation.status =
-                        ObjectReader::integerValue<int32_t>(*status, other.pathOf("error"));
-                    if (const auto* text = other.find("text")) {
-                        translation.text = utf16(ObjectReader::text(*text, other.pathOf("text")));
-                    }
-                } else {
-                    translation.deadKeyState = ObjectReader::integerValue<uint32_t>(
-                        *deadKey, other.pathOf("deadKeyState"));
+        ObjectReader::forEachMember(
+            *layout, source.pathOf("layout"),
+            [&](const std::string& code, const nlohmann::json& typed, const std::string& at) {
+                uint16_t keyCode = 0;
+                const auto [end, error] =
+                    std::from_chars(code.data(), code.data() + code.size(), keyCode);
+                if (error != std::errc() || end != code.data() + code.size() ||
+                    std::to_string(keyCode) != code) {
+                    throw std::runtime_error(at + ": not a key code");
                 }
-                other.finish();
-            }
-            (*parsed.layout)[keyCode] = translation;
-        }
-        keys.finish();
+                KeyTranslation translation;
+                if (typed.is_string()) {
+                    translation.text = utf16(typed.get<std::string>());
+                } else {
+                    ObjectReader other(typed, at);
+                    const auto* status = other.find("error");
+                    const auto* deadKey = other.find("deadKeyState");
+                    other.expect((status != nullptr) != (deadKey != nullptr), "error",
+                                 "given (a text, {\"error\": STATUS[, \"text\": TEXT]} or "
+                                 "{\"deadKeyState\": N})");
+                    if (status != nullptr) {
+                        translation.status =
+                            ObjectReader::integerValue<int32_t>(*status, other.pathOf("error"));
+                        if (const auto* text = other.find("text")) {
+                            translation.text =
+                                utf16(ObjectReader::text(*text, other.pathOf("text")));
+                        }
+                    } else {
+                        translation.deadKeyState = ObjectReader::integerValue<uint32_t>(
+                            *deadKey, other.pathOf("deadKeyState"));
+                    }
+                    other.finish();
+                }
+                (*parsed.layout)[keyCode] = translation;
+            });
     }
     source.finish();
     return parsed;
@@ -428,26 +440,27 @@ Scenario parseScenario(const std::string& text) {
             scenario.systemWide = parseElement(*systemWide, "systemWide");
         }
         if (const auto* applications = top.find("applications")) {
-            ObjectReader pids(*applications, "applications");
-            for (const auto& [key, element] : applications->items()) {
-                pids.find(key);
-                pid_t pid = 0;
-                const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), pid);
-                if (error != std::errc() || end != key.data() + key.size() ||
-                    std::to_string(pid) != key) {
-                    throw std::runtime_error("applications." + key + ": not a process id");
-                }
-                scenario.applications[pid] = parseElement(element, pids.pathOf(key));
-            }
-            pids.finish();
+            ObjectReader::forEachMember(
+                *applications, "applications",
+                [&](const std::string& key, const nlohmann::json& element, const std::string& at) {
+                    pid_t pid = 0;
+                    const auto [end, error] =
+                        std::from_chars(key.data(), key.data() + key.size(), pid);
+                    if (error != std::errc() || end != key.data() + key.size() ||
+                        std::to_string(pid) != key) {
+                        throw std::runtime_error(at + ": not a process id");
+                    }
+                    scenario.applications[pid] = parseElement(element, at);
+                });
         }
         if (const auto* elements = top.find("elements")) {
-            ObjectReader ids(*elements, "elements");
-            for (const auto& [id, element] : elements->items()) {
-                ids.find(id);
-                scenario.elements[id] = parseElement(element, ids.pathOf(id));
-            }
-            ids.finish();
+            // The ids come in order, so each goes in at the end of the map.
+            ObjectReader::forEachMember(
+                *elements, "elements",
+                [&](const std::string& id, const nlohmann::json& element, const std::string& at) {
+                    scenario.elements.emplace_hint(scenario.elements.end(), id,
+                                                   parseElement(element, at));
+                });
         }
         if (const auto* front = top.find("frontmostApplication"); front && !front->is_null()) {
             ObjectReader application(*front, "frontmostApplication");

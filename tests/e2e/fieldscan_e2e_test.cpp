@@ -131,19 +131,17 @@ Requests joined(Requests first, const Requests& second) {
 class FieldscanProcess : public ::testing::Test {
   protected:
     // What every run must show: status 0, nothing on standard error, one JSON object with no
-    // line feed after it, and nothing left alive.
-    Outcome run(const json& scenario, std::vector<std::string> arguments = {}) {
+    // line feed after it, and nothing left alive; within `seconds`, or the child is killed.
+    Outcome run(const json& scenario, std::vector<std::string> arguments = {},
+                double seconds = 30) {
         std::remove(dir.path("log.jsonl").c_str());
         arguments.insert(arguments.begin(), FIELDSCAN_PATH);
-        Outcome r{
-            runProcess({
-                .arguments = arguments,
-                .environment = {{"STANDIN_SCENARIO", dir.write("scenario.json", scenario.dump())},
-                                {"STANDIN_LOG", dir.path("log.jsonl")}},
-                .stdinPath = std::nullopt,
-                .stdoutPath = std::nullopt,
-            }),
-            {}};
+        const ProcessOptions options{
+            .arguments = arguments,
+            .environment = {{"STANDIN_SCENARIO", dir.write("scenario.json", scenario.dump())},
+                            {"STANDIN_LOG", dir.path("log.jsonl")}},
+        };
+        Outcome r{runProcess(options, "", seconds), {}};
         r.log = readLog(dir.path("log.jsonl"));
         r.snapshot = json::parse(r.result.out, nullptr, false);
         EXPECT_FALSE(r.result.timedOut);
@@ -454,7 +452,7 @@ TEST_F(FieldscanProcess, HostilePagesEndWithBoundedWork) {
     json wide = browserWindow(element("AXTextField"));
     wide["elements"]["page"] =
         element("AXWebArea", {{"AXChildren", list(std::vector<json>(100000, refTo("button")))}});
-    const Outcome widened = run(wide);
+    const Outcome widened = run(wide, {}, 300);
     EXPECT_EQ(widened.count("button AXTitle"), elementsPerWalk - 1);
     // Four requests for each element gathered, and thirty for the rest of the run.
     EXPECT_LE(widened.requests().size(), 4 * elementsPerWalk + 30);
@@ -467,7 +465,8 @@ TEST_F(FieldscanProcess, HostilePagesEndWithBoundedWork) {
                                               {"AXSelectedTextRange", range(caret, 1)}}));
     longText["elements"]["heading"]["attributes"]["AXTitle"] = {{"utf16", {0xDFFF, 0x31, 0x7}}};
     longText["elements"]["link"]["attributes"]["AXTitle"] = {{"utf16", {0xD83D}}};
-    const json snapshot = run(longText).snapshot;
+    // Seconds in a debug build, more under the sanitizers on a busy machine.
+    const json snapshot = run(longText, {}, 300).snapshot;
     EXPECT_EQ(snapshot.at("visibleText"), "\uFFFD1\u0007\nhello world\n\uFFFD");
     EXPECT_EQ(snapshot.at("fullFieldContent").get_ref<const std::string&>().size(), huge);
     EXPECT_EQ(snapshot.at("beforeText").get_ref<const std::string&>().size(), caret);
