@@ -273,8 +273,9 @@ CGEventRef KeyboardMonitor::handleKeyDown(CGEventRef event) {
     if (!keyCode) {
         return event;
     }
-    const CGEventFlags flags = normalizedFlags(CGEventGetFlags(event));
     detector.handleKeyDown(*keyCode);
+    const CGEventFlags flags =
+        detector.keyEventFlags(*keyCode, normalizedFlags(CGEventGetFlags(event)));
     emitCurrentKeys();
     detector.forEachKeyDownMatch(*keyCode, flags, [this](size_t i) { emitShortcutIfNeeded(i); });
     if (debugEnabled) {

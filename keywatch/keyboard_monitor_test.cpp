@@ -148,6 +148,33 @@ TEST_F(KeyboardMonitorTest, KeyDownShortcutWithAutoRepeat) {
     EXPECT_EQ(out.take(), "keys:[]\n");
 }
 
+TEST_F(KeyboardMonitorTest, FnBitOfFunctionKeysCountsOnlyWhileFnIsHeld) {
+    // A Mac sets the Fn bit in every key-down of F1-F20, the arrows and the navigation keys.
+    constexpr uint16_t f5 = 96, left = 123;
+    const struct {
+        ShortcutConfig shortcut;
+        bool fnHeld;
+        uint16_t key;
+        CGEventFlags flags;  // as the Mac sends them
+        bool fires;
+    } cases[] = {
+        {keyDownShortcut("s", f5, {}), false, f5, fn, true},
+        {keyDownShortcut("s", left, {"command"}), false, left, command | fn, true},
+        {keyDownShortcut("s", left, {"fn"}), false, left, fn, false},
+        {keyDownShortcut("s", left, {"fn"}), true, left, fn, true},
+    };
+    for (const auto& c : cases) {
+        monitor({c.shortcut});
+        if (c.fnHeld) {
+            send(kCGEventFlagsChanged, 63, fn);
+        }
+        out.take();
+        send(kCGEventKeyDown, c.key, c.flags);
+        EXPECT_EQ(out.take().find("shortcut:s\n") != std::string::npos, c.fires)
+            << c.key << " " << c.fnHeld;
+    }
+}
+
 TEST_F(KeyboardMonitorTest, RepeatedKeyDownPrintsTheHeldListAsItIsNow) {
     monitor();
     send(kCGEventKeyDown, 0);

@@ -1,6 +1,7 @@
 #include "keywatch/shortcut_detector.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 
 #include "platform/core_foundation.h"
@@ -27,6 +28,15 @@ constexpr std::pair<uint16_t, uint16_t> keyUpPairs[] = {
     {119, 124},
     {116, 126},
     {121, 125},
+};
+
+// kVK_F1 to kVK_F20, kVK_LeftArrow to kVK_UpArrow, kVK_Home, kVK_End, kVK_PageUp,
+// kVK_PageDown, kVK_ForwardDelete and kVK_Help (HIToolbox's Events.h).
+constexpr uint16_t functionKeyCodes[] = {
+    122, 120, 99,  118, 96,  97,  98, 100, 101, 109,  // F1 to F10
+    103, 111, 105, 107, 113, 106, 64, 79,  80,  90,   // F11 to F20
+    123, 124, 125, 126,                               // the arrows
+    115, 119, 116, 121, 117, 114,                     // Home, End, Page Up/Down, Fwd Del, Help
 };
 
 const ModifierKey* findModifier(uint16_t keyCode) {
@@ -172,6 +182,18 @@ void ShortcutDetector::removeKey(uint16_t keyCode) {
         keyPressedTimes.resize(kept);
         ++pressingVersion;
     }
+}
+
+bool ShortcutDetector::isFunctionKeyCode(uint16_t keyCode) {
+    return std::find(std::begin(functionKeyCodes), std::end(functionKeyCodes), keyCode) !=
+           std::end(functionKeyCodes);
+}
+
+CGEventFlags ShortcutDetector::keyEventFlags(uint16_t keyCode, CGEventFlags flags) const {
+    if (isFunctionKeyCode(keyCode) && !isKeyPressed(63) && !isKeyPressed(179)) {
+        return flags & ~kCGEventFlagMaskSecondaryFn;
+    }
+    return flags;
 }
 
 bool ShortcutDetector::shortcutMatchesKeyCode(const ShortcutConfig& shortcut, uint16_t keyCode) {

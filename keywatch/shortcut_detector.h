@@ -54,6 +54,12 @@ class ShortcutDetector {
     static bool isModifierActive(uint16_t keyCode, CGEventFlags flags);
     static uint16_t getOtherModifierKey(uint16_t keyCode);
     static bool isFnKeyCode(uint16_t keyCode) { return keyCode == 63 || keyCode == 179; }
+    // F1 to F20, the arrows, Home, End, Page Up, Page Down, Forward Delete and Help: a Mac sets
+    // the Fn bit in their key events whether or not a Fn key is held.
+    static bool isFunctionKeyCode(uint16_t keyCode);
+    // The flags a key event counts with: the Fn bit of a function key's event only while a Fn
+    // key is held; every other key's as they come.
+    CGEventFlags keyEventFlags(uint16_t keyCode, CGEventFlags flags) const;
     // The key that completes a shortcut: either Fn key for a Fn shortcut, else its own key.
     static bool shortcutMatchesKeyCode(const ShortcutConfig& shortcut, uint16_t keyCode);
 
