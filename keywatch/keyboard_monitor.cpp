@@ -1,5 +1,8 @@
 #include "keywatch/keyboard_monitor.h"
 
+#include <signal.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -273,11 +276,11 @@ CGEventRef KeyboardMonitor::handleKeyDown(CGEventRef event) {
     if (!keyCode) {
         return event;
     }
+    const CGEventFlags flags = normalizedFlags(CGEventGetFlags(event));
     detector.handleKeyDown(*keyCode);
-    const CGEventFlags flags =
-        detector.keyEventFlags(*keyCode, normalizedFlags(CGEventGetFlags(event)));
     emitCurrentKeys();
-    detector.forEachKeyDownMatch(*keyCode, flags, [this](size_t i) { emitShortcutIfNeeded(i); });
+    detector.forEachKeyDownMatch(*keyCode, detector.keyEventFlags(*keyCode, flags),
+                                 [this](size_t i) { emitShortcutIfNeeded(i); });
     if (debugEnabled) {
         writeDebugLine("keyDown keyCode=" + std::to_string(*keyCode) +
                        " flags=" + describeFlags(flags));
@@ -401,7 +404,12 @@ void KeyboardMonitor::emitShortcutReleaseIfNeeded(size_t index) {
 
 void KeyboardMonitor::writeLine(std::string_view line) {
     std::fwrite(line.data(), 1, line.size(), output);
-    std::fflush(output);
+    if (std::fflush(output) != 0 && errno == EPIPE) {
+        // Nobody reads the lines any more, yet no SIGPIPE came: on a Mac a pipe can be marked
+        // not to raise it (F_SETNOSIGPIPE). End as the signal would have ended us.
+        ::signal(SIGPIPE, SIG_DFL);
+        ::raise(SIGPIPE);
+    }
 }
 
 bool KeyboardMonitor::isFnWindowOpen() const {

@@ -1,6 +1,8 @@
 #include "keywatch/keyboard_monitor.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -153,7 +155,7 @@ TEST_F(KeyboardMonitorTest, FnBitOfFunctionKeysCountsOnlyWhileFnIsHeld) {
     constexpr uint16_t f5 = 96, left = 123;
     const struct {
         ShortcutConfig shortcut;
-        bool fnHeld;
+        bool fnHeld;  // by key 63
         uint16_t key;
         CGEventFlags flags;  // as the Mac sends them
         bool fires;
@@ -163,16 +165,27 @@ TEST_F(KeyboardMonitorTest, FnBitOfFunctionKeysCountsOnlyWhileFnIsHeld) {
         {keyDownShortcut("s", left, {"fn"}), false, left, fn, false},
         {keyDownShortcut("s", left, {"fn"}), true, left, fn, true},
     };
-    for (const auto& c : cases) {
-        monitor({c.shortcut});
-        if (c.fnHeld) {
-            send(kCGEventFlagsChanged, 63, fn);
+    const auto fires = [&](const ShortcutConfig& shortcut, uint16_t fnKey, uint16_t key,
+                           CGEventFlags flags) {
+        monitor({shortcut});
+        if (fnKey != 0) {
+            send(kCGEventFlagsChanged, fnKey, fn);
         }
         out.take();
-        send(kCGEventKeyDown, c.key, c.flags);
-        EXPECT_EQ(out.take().find("shortcut:s\n") != std::string::npos, c.fires)
+        send(kCGEventKeyDown, key, flags);
+        return out.take().find("shortcut:s\n") != std::string::npos;
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fires(c.shortcut, c.fnHeld ? 63 : 0, c.key, c.flags), c.fires)
             << c.key << " " << c.fnHeld;
     }
+    // Every such key of HIToolbox's Events.h, and the other Fn key.
+    for (const uint16_t key :
+         {122, 120, 99, 118, 96, 97,  98,  100, 101, 109, 103, 111, 105, 107, 113,
+          106, 64,  79, 80,  90, 123, 124, 125, 126, 115, 119, 116, 121, 117, 114}) {
+        EXPECT_TRUE(fires(keyDownShortcut("s", key, {}), 0, key, fn)) << key;
+    }
+    EXPECT_TRUE(fires(keyDownShortcut("s", left, {"fn"}), 179, left, fn));
 }
 
 TEST_F(KeyboardMonitorTest, RepeatedKeyDownPrintsTheHeldListAsItIsNow) {
@@ -370,6 +383,21 @@ TEST_F(KeyboardMonitorTest, SharedIdsAndConfigurationOrder) {
 // In a child: the stand-in's run loop keeps every source added to it until the process ends.
 TEST(KeyboardMonitor, DestroyedMonitorIsCalledNoMore) {
     EXPECT_EXIT(startDestroyAndRunAgain(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(KeyboardMonitor, EndsBySigpipeOnceItsReaderHasGoneEvenWhenNoSignalComes) {
+    EXPECT_EXIT(
+        {
+            ::signal(SIGPIPE, SIG_IGN);  // as a Mac's pipe marked F_SETNOSIGPIPE behaves
+            int ends[2];
+            ASSERT_EQ(::pipe(ends), 0);
+            ::close(ends[0]);
+            KeyboardMonitor monitor(defaultShortcuts(), ::fdopen(ends[1], "w"), stderr);
+            CFRef<CGEventRef> press(standin::createEvent(kCGEventFlagsChanged, 54, command));
+            monitor.handle(kCGEventFlagsChanged, press.get());
+            std::exit(0);
+        },
+        ::testing::KilledBySignal(SIGPIPE), "");
 }
 
 TEST_F(KeyboardMonitorTest, TapDisabledCleansUpStaleKeysWithoutPrinting) {

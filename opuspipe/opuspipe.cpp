@@ -27,9 +27,9 @@ constexpr const char* drain_failed_message = "failed to drain encoder: %s\n";
 constexpr const char* encoder_tag = "ENCODER";
 constexpr const char* encoder_name = "libopusenc-unified-buffer";
 
-// The rates a host records at, from narrowband telephony to 768 kHz studio audio. Below them
-// the library's resampler outgrows its buffer when draining (it asserts), and far above them
-// a second of audio takes minutes; "16k" reads as 16, a typo that must not crash.
+// The rates a host records at, from narrowband telephony to 768 kHz studio audio. Below about
+// 90 Hz the library's resampler outgrows its buffer when draining (it asserts), and "16k" reads
+// as 16: a typo must not crash. Above, the resampler's work grows with the rate.
 constexpr int lowest_sample_rate = 8000;
 constexpr int highest_sample_rate = 768000;
 

@@ -5,6 +5,7 @@
 
 #include <string_view>
 
-// Writes every byte, carrying on after a partial write or an interrupted one; stops quietly at
-// any other error (a host that stopped reading). True when every byte was written.
+// Writes every byte, carrying on after a partial write or an interrupted one, and waiting while
+// a non-blocking descriptor is full; stops quietly at any other error (a host that stopped
+// reading). True when every byte was written.
 bool writeAll(int descriptor, std::string_view bytes);

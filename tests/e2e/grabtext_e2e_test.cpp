@@ -144,19 +144,4 @@ TEST_F(GrabtextProcess, WritesExactlyTheUtf8OfTheSelection) {
     }
 }
 
-// More than a pipe holds, so the write meets the closed end whenever the host closes it.
-TEST_F(GrabtextProcess, AHostThatStopsReadingStillGetsStatusZero) {
-    Process process({
-        .arguments = {GRABTEXT_PATH},
-        .environment = {{"STANDIN_SCENARIO",
-                         dir.write("scenario.json", selecting(std::string(1 << 20, 'x')).dump())}},
-        .stdinPath = std::nullopt,
-        .stdoutPath = std::nullopt,
-    });
-    process.closeOutput();
-    const ProcessResult result = process.finish();
-    EXPECT_EQ(result.signal, 0);
-    EXPECT_EQ(result.exitStatus, 0);
-}
-
 }  // namespace

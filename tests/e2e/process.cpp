@@ -81,6 +81,9 @@ Process::Process(const ProcessOptions& options) {
         posix_spawn_file_actions_addopen(&actions, 1, options.stdoutPath->c_str(), O_WRONLY, 0);
     } else {
         check(::pipe2(out, O_CLOEXEC) == 0, "pipe");
+        if (options.nonBlockingOutput) {
+            ::fcntl(out[1], F_SETFL, ::fcntl(out[1], F_GETFL) | O_NONBLOCK);
+        }
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     }
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
