@@ -18,11 +18,12 @@ inline void require(bool holds) {
     }
 }
 
-// The platform's white space and newline set (general category Z, U+0009 to U+000D, U+0085),
-// written out here so that the checks do not lean on the trimming they test.
+// The platform's white space and newline set (general category Z, U+0009 to U+000D, U+0085
+// and the zero width space), written out here so that the checks do not lean on the trimming
+// they test.
 inline bool isBlank(char16_t unit) {
     return (unit >= 0x09 && unit <= 0x0D) || unit == 0x20 || unit == 0x85 || unit == 0xA0 ||
-           unit == 0x1680 || (unit >= 0x2000 && unit <= 0x200A) || unit == 0x2028 ||
+           unit == 0x1680 || (unit >= 0x2000 && unit <= 0x200B) || unit == 0x2028 ||
            unit == 0x2029 || unit == 0x202F || unit == 0x205F || unit == 0x3000;
 }
 

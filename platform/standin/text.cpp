@@ -1,6 +1,6 @@
 // CoreFoundation's string services that need Unicode data, answered by ICU: lower-casing,
-// the white-space-and-newline set, UTF-8 encoding, and comparison and search under canonical
-// equivalence.
+// the white-space-and-newline set, UTF-8 encoding, and the platform's non-literal comparison and
+// search, which are close to canonical equivalence but not the same.
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
@@ -8,10 +8,9 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
-#include <functional>
-#include <limits>
+#include <optional>
+#include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/standin/objects.h"
 
@@ -46,128 +45,351 @@ const icu::Normalizer2& nfd() {
     return *instance;
 }
 
-void appendDecomposed(std::u16string_view segment, std::u16string& out) {
-    // Below U+00C0 every character is its own decomposition.
-    if (segment.size() == 1 && segment[0] < 0xC0) {
-        out += segment[0];
-        return;
-    }
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::UnicodeString source(false, segment.data(), static_cast<int32_t>(segment.size()));
-    const icu::UnicodeString decomposed = nfd().normalize(source, status);
-    if (U_FAILURE(status)) {
-        standin::misuse("Normalizer2::normalize");
-    }
-    out.append(reinterpret_cast<const char16_t*>(decomposed.getBuffer()),
-               static_cast<size_t>(decomposed.length()));
+constexpr char32_t zeroWidthJoiner = 0x200D;
+constexpr char32_t graphemeJoiner = 0x034F;
+
+// The character at `at`; a surrogate pair is one only when both halves are there.
+char32_t characterAt(std::u16string_view text, size_t at, size_t& width) {
+    UChar32 c = 0;
+    size_t next = at;
+    U16_NEXT(text.data(), next, text.size(), c);
+    width = next - at;
+    return static_cast<char32_t>(c);
 }
 
-// A text in canonical decomposition, cut into segments that normalize independently (each
-// starts at a character with a normalization boundary before it). originOf[k] is the offset in
-// the original text of the segment that starts at unit k, or noOrigin inside a segment, so a
-// match found in the decomposed text maps back only when both its ends fall between segments.
-struct Decomposed {
-    static constexpr uint32_t noOrigin = std::numeric_limits<uint32_t>::max();
-    std::u16string text;
-    std::vector<uint32_t> originOf;
+char32_t characterAt(std::u16string_view text, size_t at) {
+    size_t width = 0;
+    return characterAt(text, at, width);
+}
+
+// The first unit of the character that ends at `end`.
+size_t characterStart(std::u16string_view text, size_t end) {
+    U16_BACK_1(text.data(), 0, end);
+    return end;
+}
+
+// What the platform folds into the character before it: the grapheme extenders and the emoji
+// skin-tone modifiers (whose cluster break is Extend although their property is not).
+bool isExtender(char32_t c) {
+    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_GRAPHEME_EXTEND) ||
+           u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_EMOJI_MODIFIER);
+}
+
+uint8_t combiningClass(char32_t c) {
+    return u_getCombiningClass(static_cast<UChar32>(c));
+}
+
+// Appends c's full canonical decomposition, or c itself; true when c decomposes.
+bool appendDecomposition(char32_t c, std::u32string& out) {
+    icu::UnicodeString decomposition;
+    if (c < 0xC0 || !nfd().getDecomposition(static_cast<UChar32>(c), decomposition)) {
+        out += c;
+        return false;
+    }
+    for (int32_t i = 0; i < decomposition.length(); i = decomposition.moveIndex32(i, 1)) {
+        out += static_cast<char32_t>(decomposition.char32At(i));
+    }
+    return true;
+}
+
+// How the platform reads a character where two texts differ: decomposed, with the grapheme
+// extenders after it taken along (each decomposed). Empty when the character stands for itself.
+struct Fold {
+    std::u32string characters;
+    size_t used = 0;  // units covered
 };
 
-Decomposed decompose(std::u16string_view source, size_t base) {
-    if (base + source.size() >= Decomposed::noOrigin) {
-        standin::misuse("CFStringFindWithOptions (text too long)");
-    }
-    Decomposed out;
-    out.text.reserve(source.size());
-    out.originOf.reserve(source.size() + 1);
-    const size_t length = source.size();
-    size_t i = 0;
-    while (i < length) {
-        const size_t start = i;
-        U16_FWD_1(source.data(), i, length);
-        while (i < length) {
-            size_t next = i;
-            UChar32 c = 0;
-            U16_NEXT(source.data(), next, length, c);
-            if (nfd().hasBoundaryBefore(c)) {
-                break;
-            }
-            i = next;
+Fold foldAt(std::u16string_view text, size_t at) {
+    Fold fold;
+    size_t width = 0;
+    bool changed = appendDecomposition(characterAt(text, at, width), fold.characters);
+    size_t end = at + width;
+    while (end < text.size()) {
+        const char32_t next = characterAt(text, end, width);
+        if (!isExtender(next)) {
+            break;
         }
-        appendDecomposed(source.substr(start, i - start), out.text);
-        out.originOf.push_back(static_cast<uint32_t>(base + start));
-        out.originOf.resize(out.text.size(), Decomposed::noOrigin);
+        appendDecomposition(next, fold.characters);
+        end += width;
+        changed = true;
     }
-    out.originOf.push_back(static_cast<uint32_t>(base + length));
-    return out;
+    if (!changed) {
+        return {};
+    }
+    // The trailing extenders go in combining-class order, leading class 0 ones staying put. Unlike
+    // canonical ordering, a class 0 extender (a Thai vowel sign) moves ahead of classed marks.
+    auto& chars = fold.characters;
+    size_t from = chars.size() - 1;
+    while (from > 0 && isExtender(chars[from])) {
+        --from;
+    }
+    while (from < chars.size() && combiningClass(chars[from]) == 0) {
+        ++from;
+    }
+    std::stable_sort(chars.begin() + static_cast<ptrdiff_t>(from), chars.end(),
+                     [](char32_t a, char32_t b) { return combiningClass(a) < combiningClass(b); });
+    fold.used = end - at;
+    return fold;
 }
 
-std::u16string decomposedText(std::u16string_view source) {
-    return decompose(source, 0).text;
-}
-
-// A text's canonical decomposition, made one segment at a time as it is read, so that a
-// comparison stops at the first difference without decomposing the rest.
-class DecomposedUnits {
+// One side of the platform's non-literal comparison. Both texts are read in step one UTF-16
+// unit at a time while they agree, and a character is folded only where they differ: so a
+// surrogate pair whose lead unit the other side shares is never folded, and a match may start
+// anywhere, even on a mark or between the halves of a pair.
+class Reader {
   public:
-    explicit DecomposedUnits(std::u16string_view source) : text(source) {}
+    Reader(std::u16string_view text, size_t at) : text_(text), at_(at) {}
 
-    // The next unit of the decomposition; false at the end.
-    bool next(char16_t& unit) {
-        while (at == segment.size()) {
-            if (read == text.size()) {
-                return false;
-            }
-            const size_t start = read;
-            U16_FWD_1(text.data(), read, text.size());
-            while (read < text.size()) {
-                size_t after = read;
-                UChar32 c = 0;
-                U16_NEXT(text.data(), after, text.size(), c);
-                if (nfd().hasBoundaryBefore(c)) {
-                    break;
-                }
-                read = after;
-            }
-            segment.clear();
-            appendDecomposed(text.substr(start, read - start), segment);
-            at = 0;
+    size_t position() const { return at_; }
+    bool atEnd() const { return at_ >= text_.size(); }
+    bool folding() const { return !fold_.characters.empty(); }
+
+    // The next unit, or the next character of the fold being read.
+    char32_t take() {
+        if (folding()) {
+            return fold_.characters[next_++];
         }
-        unit = segment[at++];
-        return true;
+        width_ = 1;
+        return text_[at_];
+    }
+
+    // Where the units differ, a whole pair is one character.
+    char32_t widen(char32_t taken) {
+        return folding() ? taken : characterAt(text_, at_, width_);
+    }
+
+    // Folds the character here; false when it stands for itself.
+    bool fold() {
+        fold_ = foldAt(text_, at_);
+        next_ = 1;
+        return folding();
+    }
+
+    char32_t first() const { return fold_.characters.front(); }
+    bool foldLeft() const { return next_ < fold_.characters.size(); }
+    char32_t peek() const { return fold_.characters[next_]; }
+    void skip() { ++next_; }
+
+    // Past what was compared; a fold is left only once all of it has been.
+    void advance() {
+        if (!folding()) {
+            at_ += width_;
+        } else if (!foldLeft()) {
+            at_ += fold_.used;
+            fold_ = {};
+        }
     }
 
   private:
-    std::u16string_view text;
-    size_t read = 0;
-    std::u16string segment;
-    size_t at = 0;
+    std::u16string_view text_;
+    size_t at_;
+    size_t width_ = 1;
+    Fold fold_;
+    size_t next_ = 0;
 };
 
-int compareDecomposed(std::u16string_view first, std::u16string_view second) {
-    DecomposedUnits a(first);
-    DecomposedUnits b(second);
-    for (;;) {
-        char16_t x = 0;
-        char16_t y = 0;
-        const bool more = a.next(x);
-        if (more != b.next(y)) {
-            return more ? 1 : -1;
+int order(char32_t x, char32_t y) {
+    return x < y ? -1 : 1;
+}
+
+// One step of the comparison: 0 when the sides agree so far, else their order. `a` is the text
+// searched (or the first of two compared), `b` the wanted text (or the second): the platform
+// folds a side's character first, and b's only when a's fold does not already agree.
+int step(Reader& a, Reader& b) {
+    char32_t x = a.take();
+    char32_t y = b.take();
+    if (x != y) {
+        if (x < 0x80 && y < 0x80) {
+            return order(x, y);  // ASCII never folds
         }
-        if (!more) {
-            return 0;
+        x = a.widen(x);
+        y = b.widen(y);
+        const bool bWasFolding = b.folding();
+        if (!a.folding() && a.fold()) {
+            x = a.first();
         }
+        // A fold must start with what the other side has here, even inside a fold of its own.
         if (x != y) {
-            return x < y ? -1 : 1;
+            if (bWasFolding || !b.fold()) {
+                return order(x, y);
+            }
+            y = b.first();
+            if (x != y) {
+                return order(x, y);
+            }
         }
+        while (a.folding() && b.folding() && a.foldLeft() && b.foldLeft()) {
+            if (a.peek() != b.peek()) {
+                return order(a.peek(), b.peek());
+            }
+            a.skip();
+            b.skip();
+        }
+    }
+    a.advance();
+    b.advance();
+    return 0;
+}
+
+int compareNonliteral(std::u16string_view first, std::u16string_view second) {
+    Reader a(first, 0);
+    Reader b(second, 0);
+    while (!a.atEnd() && !b.atEnd()) {
+        if (const int found = step(a, b); found != 0) {
+            return found;
+        }
+    }
+    return !a.atEnd() ? 1 : !b.atEnd() ? -1 : 0;
+}
+
+// Where `wanted` ends when it matches `text` from `from`: not inside a fold of the text.
+std::optional<size_t> matchEnd(std::u16string_view text, size_t from, std::u16string_view wanted) {
+    Reader a(text, from);
+    Reader b(wanted, 0);
+    while (!b.atEnd()) {
+        if (a.atEnd() || step(a, b) != 0) {
+            return std::nullopt;
+        }
+    }
+    if (a.folding()) {
+        return std::nullopt;
+    }
+    return a.position();
+}
+
+bool isLetter(char32_t c) {
+    return (U_GET_GC_MASK(static_cast<UChar32>(c)) & (U_GC_L_MASK | U_GC_M_MASK)) != 0;
+}
+
+// The platform reads one unit here, so it sees no virama beyond the BMP; it counts the grapheme
+// joiner as one.
+bool isVirama(char16_t unit) {
+    return unit == graphemeJoiner || u_getCombiningClass(unit) == 9;
+}
+
+// The platform knows the jamo of the Hangul Jamo block up to U+11F9 and the precomposed
+// syllables, not the jamo that Unicode 5.2 added elsewhere.
+UHangulSyllableType hangulType(char32_t c) {
+    const bool known = (c >= 0x1100 && c <= 0x11F9) || (c >= 0xAC00 && c <= 0xD7A3);
+    return known ? static_cast<UHangulSyllableType>(
+                       u_getIntPropertyValue(static_cast<UChar32>(c), UCHAR_HANGUL_SYLLABLE_TYPE))
+                 : U_HST_NOT_APPLICABLE;
+}
+
+bool isJamo(char32_t c) {
+    const auto type = hangulType(c);
+    return type == U_HST_LEADING_JAMO || type == U_HST_VOWEL_JAMO || type == U_HST_TRAILING_JAMO;
+}
+
+bool hangulJoins(char32_t before, char32_t next) {
+    const auto a = hangulType(before);
+    const auto b = hangulType(next);
+    switch (a) {
+        case U_HST_LEADING_JAMO:
+            return b != U_HST_NOT_APPLICABLE && b != U_HST_TRAILING_JAMO;
+        case U_HST_VOWEL_JAMO:
+            return b == U_HST_VOWEL_JAMO || b == U_HST_TRAILING_JAMO;
+        case U_HST_TRAILING_JAMO:
+            return b == U_HST_TRAILING_JAMO;
+        default:
+            return false;
     }
 }
 
-// Most texts are already decomposed (all of ASCII is), and a quick check says so without
-// building anything.
-bool isDecomposed(std::u16string_view text) {
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::UnicodeString view(false, text.data(), static_cast<int32_t>(text.size()));
-    return nfd().isNormalized(view, status) && U_SUCCESS(status);
+// What a cluster takes after a character: extenders, and Apple's private variant tags.
+bool clusterMark(char32_t c) {
+    return isExtender(c) || (c >= 0xF870 && c <= 0xF87F);
+}
+
+// The first unit of the composed character that holds the unit at `at`.
+size_t baseOf(std::u16string_view text, size_t at) {
+    at = characterStart(text, at + 1);
+    while (at > 0) {
+        if (!clusterMark(characterAt(text, at))) {
+            break;
+        }
+        at = characterStart(text, at);
+    }
+    return at;
+}
+
+bool joinsLetters(std::u16string_view text, size_t base) {
+    const char32_t c = characterAt(text, base);
+    return c == zeroWidthJoiner || isLetter(c);
+}
+
+// Whether a virama (perhaps with a zero width joiner after it) joins the character at `base` to a
+// letter before it. The platform reads one unit there, so only a letter of the BMP counts.
+bool joinedBack(std::u16string_view text, size_t base) {
+    if (base < 2) {
+        return false;
+    }
+    size_t before = base - 1;
+    if (text[before] == zeroWidthJoiner) {
+        --before;
+    }
+    return before > 0 && isVirama(text[before]) && isLetter(text[baseOf(text, before - 1)]);
+}
+
+// Whether the text before `end` is a pictograph and then only extenders, or, with `anyTail`,
+// only what a pictographic cluster takes after it (extenders, joiners, spacing marks).
+bool pictographBefore(std::u16string_view text, size_t end, bool anyTail) {
+    while (end > 0) {
+        const size_t start = characterStart(text, end);
+        const auto c = static_cast<UChar32>(characterAt(text, start));
+        if (u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC)) {
+            return true;
+        }
+        const bool tail = isExtender(static_cast<char32_t>(c)) ||
+                          (anyTail && (c == zeroWidthJoiner ||
+                                       u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK) ==
+                                           U_GCB_SPACING_MARK));
+        if (!tail) {
+            return false;
+        }
+        end = start;
+    }
+    return false;
+}
+
+// Whether the grapheme cluster that holds the unit before `end` goes on past it, as the platform
+// cuts clusters: Hangul jamo that combine, letters joined by a virama or a joiner (a conjunct, in
+// any script), and a pictographic sequence.
+bool clusterGoesOn(std::u16string_view text, size_t end) {
+    const char32_t next = characterAt(text, end);
+    // Every cluster takes a following zero width joiner.
+    if (next == zeroWidthJoiner || clusterMark(next)) {
+        return true;
+    }
+    const char16_t before = text[end - 1];
+    if (isJamo(before)) {
+        return hangulJoins(before, next);
+    }
+    const size_t base = baseOf(text, end - 1);
+    if (joinsLetters(text, base) && (base < end - 1 || joinedBack(text, base)) && isLetter(next)) {
+        return true;
+    }
+    const auto c = static_cast<UChar32>(next);
+    if (before == zeroWidthJoiner && u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC) &&
+        pictographBefore(text, end - 1, false)) {
+        return true;
+    }
+    return u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK) == U_GCB_SPACING_MARK &&
+           pictographBefore(text, end, true);
+}
+
+// Whether a match may end at `end`: never before a grapheme extender, and after a joiner (a
+// virama, a joiner, a Hangul jamo) never inside the grapheme cluster.
+bool mayEndAt(std::u16string_view text, size_t end) {
+    if (end >= text.size()) {
+        return true;
+    }
+    if (isExtender(characterAt(text, end))) {
+        return false;
+    }
+    const char16_t before = text[end - 1];
+    const bool joiner = before == zeroWidthJoiner || isVirama(before) || isJamo(before);
+    return !joiner || !clusterGoesOn(text, end);
 }
 
 void requireOptions(CFStringCompareFlags options, const char* operation) {
@@ -282,8 +504,8 @@ Boolean CFStringFindWithOptions(CFStringRef theString, CFStringRef stringToFind,
                                 CFRange rangeToSearch, CFStringCompareFlags searchOptions,
                                 CFRange* result) {
     requireOptions(searchOptions, "CFStringFindWithOptions");
-    const std::u16string_view haystack = within(unitsOf(theString, "CFStringFindWithOptions"),
-                                                rangeToSearch, "CFStringFindWithOptions");
+    const std::u16string& units = unitsOf(theString, "CFStringFindWithOptions");
+    const std::u16string_view haystack = within(units, rangeToSearch, "CFStringFindWithOptions");
     const std::u16string& needle = unitsOf(stringToFind, "CFStringFindWithOptions");
     if (needle.empty() || haystack.empty()) {
         return false;
@@ -299,51 +521,19 @@ Boolean CFStringFindWithOptions(CFStringRef theString, CFStringRef stringToFind,
         }
         return true;
     }
-    if (isDecomposed(haystack) && isDecomposed(needle)) {
-        // Already decomposed (all of ASCII is): the text is its own decomposition, so a plain
-        // search will do, keeping only matches whose ends fall between segments.
-        const auto between = [&](size_t at) {
-            if (at == 0 || at == haystack.size()) {
-                return true;
-            }
-            // Between the halves of a pair is inside a character, never between segments.
-            if (U16_IS_LEAD(haystack[at - 1]) && U16_IS_TRAIL(haystack[at])) {
-                return false;
-            }
-            UChar32 c = 0;
-            U16_GET(haystack.data(), 0, at, haystack.size(), c);
-            return nfd().hasBoundaryBefore(c) != 0;
-        };
-        for (size_t at = haystack.find(needle); at != std::u16string_view::npos;
-             at = haystack.find(needle, at + 1)) {
-            if (between(at) && between(at + needle.size())) {
-                if (result != nullptr) {
-                    *result = CFRange{rangeToSearch.location + static_cast<CFIndex>(at),
-                                      static_cast<CFIndex>(needle.size())};
-                }
-                return true;
-            }
-        }
-        return false;
-    }
-    const Decomposed text = decompose(haystack, static_cast<size_t>(rangeToSearch.location));
-    const std::u16string wanted = decomposedText(needle);
-    const std::boyer_moore_horspool_searcher searcher(wanted.begin(), wanted.end());
-    for (auto from = text.text.begin();;) {
-        const auto [first, last] = searcher(from, text.text.end());
-        if (first == text.text.end()) {
-            return false;
-        }
-        const uint32_t start = text.originOf[static_cast<size_t>(first - text.text.begin())];
-        const uint32_t end = text.originOf[static_cast<size_t>(last - text.text.begin())];
-        if (start != Decomposed::noOrigin && end != Decomposed::noOrigin) {
+    // The text before the range is seen (clusters reach back into it), the text after is not.
+    const std::u16string_view text = std::u16string_view(units).substr(
+        0, static_cast<size_t>(rangeToSearch.location + rangeToSearch.length));
+    for (size_t from = static_cast<size_t>(rangeToSearch.location); from < text.size(); ++from) {
+        const auto end = matchEnd(text, from, needle);
+        if (end && mayEndAt(text, *end)) {
             if (result != nullptr) {
-                *result = CFRange{static_cast<CFIndex>(start), static_cast<CFIndex>(end - start)};
+                *result = CFRange{static_cast<CFIndex>(from), static_cast<CFIndex>(*end - from)};
             }
             return true;
         }
-        from = first + 1;
     }
+    return false;
 }
 
 CFComparisonResult CFStringCompare(CFStringRef theString1, CFStringRef theString2,
@@ -353,7 +543,7 @@ CFComparisonResult CFStringCompare(CFStringRef theString1, CFStringRef theString
     const std::u16string& second = unitsOf(theString2, "CFStringCompare");
     const int order = (compareOptions & kCFCompareNonliteral) == 0
                           ? first.compare(second)
-                          : compareDecomposed(first, second);
+                          : compareNonliteral(first, second);
     return order < 0 ? kCFCompareLessThan : order > 0 ? kCFCompareGreaterThan : kCFCompareEqualTo;
 }
 
@@ -366,11 +556,12 @@ CFCharacterSetRef CFCharacterSetGetPredefined(CFCharacterSetPredefinedSet theSet
 
 Boolean CFCharacterSetIsCharacterMember(CFCharacterSetRef theSet, UniChar theChar) {
     as<__CFCharacterSet>(theSet, "CFCharacterSetIsCharacterMember");
-    // General category Z, U+0009 to U+000D and U+0085.
+    // General category Z, U+0009 to U+000D and U+0085, and the zero width space, which the
+    // platform still counts as it was a space separator before Unicode 4.0.1.
     const auto category = u_charType(theChar);
     return category == U_SPACE_SEPARATOR || category == U_LINE_SEPARATOR ||
            category == U_PARAGRAPH_SEPARATOR || (theChar >= 0x09 && theChar <= 0x0D) ||
-           theChar == 0x85;
+           theChar == 0x85 || theChar == 0x200B;
 }
 
 }  // extern "C"
