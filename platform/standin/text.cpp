@@ -154,9 +154,7 @@ class Reader {
     }
 
     // Where the units differ, a whole pair is one character.
-    char32_t widen(char32_t taken) {
-        return folding() ? taken : characterAt(text_, at_, width_);
-    }
+    char32_t widen(char32_t taken) { return folding() ? taken : characterAt(text_, at_, width_); }
 
     // Folds the character here; false when it stands for itself.
     bool fold() {
