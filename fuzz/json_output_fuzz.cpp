@@ -168,8 +168,8 @@ void checkSnapshot(fuzz::Input& in) {
     requireText(object["subrole"], fuzz::expectedUtf8(snapshot.subrole));
     require(object["editable"] == snapshot.editable);
 
-    const Written written = captured(
-        [&](int output, int diagnostics) { writeSnapshot(encoded, output, diagnostics); });
+    const Written written =
+        captured([&](int output, int diagnostics) { writeSnapshot(encoded, output, diagnostics); });
     require(written.output == *encoded && written.diagnostics.empty());
 }
 
