@@ -77,7 +77,9 @@ void checkSelection(std::u16string_view full, std::u16string_view selected) {
     require(canonicallyEqual(match, wanted));
     // The platform's match may start or end between the halves of a pair (it reads units): the
     // pieces still come out as UTF-8, a cut half as U+FFFD.
-    for (const std::u16string_view piece : {split->before, split->after, match}) {
+    const std::u16string_view before = split->before;
+    const std::u16string_view after = split->after;
+    for (const std::u16string_view piece : {before, after, match}) {
         require(utf16ToUtf8(piece) == fuzz::expectedUtf8(piece));
     }
 }
