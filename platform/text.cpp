@@ -40,6 +40,12 @@ std::optional<TextSpan> findCanonicallyEquivalent(std::u16string_view text,
                                  kCFCompareNonliteral, &found)) {
         return std::nullopt;
     }
+    // The platform reads a text that is not ASCII as U+0000 past its end, so a wanted text that
+    // ends in U+0000 can match beyond it: that is no occurrence in the text.
+    if (found.location < 0 || found.length < 0 ||
+        static_cast<size_t>(found.location) + static_cast<size_t>(found.length) > text.size()) {
+        return std::nullopt;
+    }
     return TextSpan{static_cast<size_t>(found.location), static_cast<size_t>(found.length)};
 }
 

@@ -23,8 +23,8 @@ struct TextSpan {
 
 // The first occurrence of `wanted` in `text`, case-sensitive, where canonically equivalent
 // sequences match (a precomposed letter matches the letter with a combining mark), as the
-// platform's non-literal search finds it: it reads UTF-16 units, so a match may start on a mark
-// or between the halves of a pair, and it never ends before a grapheme extender (a variation
+// platform's non-literal search finds it: it reads UTF-16 units, so a match may start or end on a
+// mark or between the halves of a pair, and it never ends before a grapheme extender (a variation
 // selector, a skin tone) or inside a grapheme cluster after a joiner (Hangul jamo, a virama, a
 // zero width joiner). Nothing when `wanted` is empty or absent.
 std::optional<TextSpan> findCanonicallyEquivalent(std::u16string_view text,

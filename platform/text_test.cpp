@@ -80,6 +80,16 @@ TEST(PlatformText, FindsWhereThePlatformDoes) {
         {u"[\u0915\u094D\u0937]", u"\u0915\u094D", std::nullopt},
         {u"\U0001F468\u200D\U0001F469", u"\U0001F468\u200D", std::nullopt},
         {u"a\u200Db", u"a\u200D", {{0, 2}}},
+        {u"\U0001F600\u200D\u0903", u"\U0001F600\u200D", std::nullopt},
+        {u"\u0915\u094D\u200D\u200D\u0937", u"\u0915\u094D\u200D\u200D", std::nullopt},
+        {u"a\u034Fb", u"a\u034F", std::nullopt},
+        {u"?\u034Fb", u"?\u034F", {{0, 2}}},
+        {u"\u1100\uAC00", u"\u1100", std::nullopt},
+        {u"\u11FA\u11FA", u"\u11FA", {{0, 1}}},      // a jamo of Unicode 5.2: not known to join
+        {u"\u1100\uF870", u"\u1100", std::nullopt},  // a cluster takes Apple's variant tags
+        // Past the end of a text that is not ASCII the platform reads U+0000, and finds this at
+        // [0, 2]: beyond the text, so no occurrence.
+        {u"\u00E9", std::u16string(u"\u00E9\0", 2), std::nullopt},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(&row - rows);
@@ -98,6 +108,10 @@ TEST(PlatformText, EqualityUnderCanonicalEquivalence) {
     // decomposition is not folded.
     EXPECT_FALSE(canonicallyEqual(u"\U0001D15E", u"\U0001D157\U0001D165"));
     EXPECT_TRUE(canonicallyEqual(u"\U0002F800", u"\u4E3D"));
+    // The platform folds 64 characters of a cluster at most, and reads the rest as it stands.
+    const std::u16string marks(64, u'\u0301');
+    EXPECT_FALSE(canonicallyEqual(u"a" + marks + u"\u0323", u"a\u0323" + marks));
+    EXPECT_TRUE(canonicallyEqual(u"a" + marks.substr(1) + u"\u0323", u"a\u0323" + marks.substr(1)));
     EXPECT_FALSE(canonicallyEqual(u"Abc", u"abc"));
     EXPECT_FALSE(canonicallyEqual(u"abc", u"abc "));
 }

@@ -95,8 +95,12 @@ bool appendDecomposition(char32_t c, std::u32string& out) {
 // How the platform reads a character where two texts differ: decomposed, with the grapheme
 // extenders after it taken along (each decomposed). Empty when the character stands for itself.
 struct Fold {
+    // The platform folds into a buffer of 64 characters; a longer cluster is cut there.
+    static constexpr size_t capacity = 64;
+
     std::u32string characters;
-    size_t used = 0;  // units covered
+    size_t used = 0;   // units covered
+    bool cut = false;  // the cluster goes on past what was folded
 };
 
 Fold foldAt(std::u16string_view text, size_t at) {
@@ -104,20 +108,28 @@ Fold foldAt(std::u16string_view text, size_t at) {
     size_t width = 0;
     bool changed = appendDecomposition(characterAt(text, at, width), fold.characters);
     size_t end = at + width;
-    while (end < text.size()) {
+    while (end < text.size() && !fold.cut) {
         const char32_t next = characterAt(text, end, width);
         if (!isExtender(next)) {
             break;
         }
-        appendDecomposition(next, fold.characters);
+        std::u32string decomposed;
+        appendDecomposition(next, decomposed);
+        if (fold.characters.size() + decomposed.size() > Fold::capacity) {
+            fold.cut = true;
+            break;
+        }
+        fold.characters += decomposed;
         end += width;
         changed = true;
+        fold.cut = fold.characters.size() == Fold::capacity;
     }
     if (!changed) {
         return {};
     }
-    // The trailing extenders go in combining-class order, leading class 0 ones staying put. Unlike
-    // canonical ordering, a class 0 extender (a Thai vowel sign) moves ahead of classed marks.
+    // The trailing extenders go in combining-class order, leading class 0 ones staying put, as
+    // the platform sorts them. Unlike canonical ordering, a class 0 extender (a Thai vowel sign)
+    // moves ahead of classed marks.
     auto& chars = fold.characters;
     size_t from = chars.size() - 1;
     while (from > 0 && isExtender(chars[from])) {
@@ -130,6 +142,15 @@ Fold foldAt(std::u16string_view text, size_t at) {
                      [](char32_t a, char32_t b) { return combiningClass(a) < combiningClass(b); });
     fold.used = end - at;
     return fold;
+}
+
+// Where the run of grapheme extenders from `at` ends: the end of a cluster cut in a fold.
+size_t extendersEnd(std::u16string_view text, size_t at) {
+    size_t width = 0;
+    while (at < text.size() && isExtender(characterAt(text, at, width))) {
+        at += width;
+    }
+    return at;
 }
 
 // One side of the platform's non-literal comparison. Both texts are read in step one UTF-16
@@ -156,8 +177,13 @@ class Reader {
     // Where the units differ, a whole pair is one character.
     char32_t widen(char32_t taken) { return folding() ? taken : characterAt(text_, at_, width_); }
 
-    // Folds the character here; false when it stands for itself.
+    // Folds the character here; false when it stands for itself. After a fold the platform had
+    // to cut, the rest of that cluster is read unit by unit, unfolded.
     bool fold() {
+        if (unfoldedUntil_ != 0 && at_ != unfoldedUntil_) {
+            return false;
+        }
+        unfoldedUntil_ = 0;
         fold_ = foldAt(text_, at_);
         next_ = 1;
         return folding();
@@ -174,6 +200,9 @@ class Reader {
             at_ += width_;
         } else if (!foldLeft()) {
             at_ += fold_.used;
+            if (fold_.cut) {
+                unfoldedUntil_ = extendersEnd(text_, at_);
+            }
             fold_ = {};
         }
     }
@@ -181,9 +210,10 @@ class Reader {
   private:
     std::u16string_view text_;
     size_t at_;
-    size_t width_ = 1;
+    size_t width_ = 1;  // units of what take() or widen() read last
     Fold fold_;
-    size_t next_ = 0;
+    size_t next_ = 0;           // the fold's character that take() gives next
+    size_t unfoldedUntil_ = 0;  // where folding may start again; 0: anywhere
 };
 
 int order(char32_t x, char32_t y) {
@@ -240,12 +270,24 @@ int compareNonliteral(std::u16string_view first, std::u16string_view second) {
     return !a.atEnd() ? 1 : !b.atEnd() ? -1 : 0;
 }
 
-// Where `wanted` ends when it matches `text` from `from`: not inside a fold of the text.
+// Where `wanted` ends when it matches `text` from `from`: not inside a fold of the text. Past
+// its end the text reads as U+0000, as on the platform's path for texts that are not both ASCII
+// (its buffer gives 0 there): so a wanted text ending in U+0000 may match beyond the text.
 std::optional<size_t> matchEnd(std::u16string_view text, size_t from, std::u16string_view wanted) {
     Reader a(text, from);
     Reader b(wanted, 0);
     while (!b.atEnd()) {
-        if (a.atEnd() || step(a, b) != 0) {
+        if (a.atEnd()) {
+            if (b.folding()) {
+                return std::nullopt;
+            }
+            const auto rest = wanted.substr(b.position());
+            if (rest.find_first_not_of(u'\0') != std::u16string_view::npos) {
+                return std::nullopt;
+            }
+            return text.size() + rest.size();
+        }
+        if (step(a, b) != 0) {
             return std::nullopt;
         }
     }
@@ -253,6 +295,10 @@ std::optional<size_t> matchEnd(std::u16string_view text, size_t from, std::u16st
         return std::nullopt;
     }
     return a.position();
+}
+
+bool isAscii(std::u16string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char16_t unit) { return unit < 0x80; });
 }
 
 bool isLetter(char32_t c) {
@@ -508,7 +554,9 @@ Boolean CFStringFindWithOptions(CFStringRef theString, CFStringRef stringToFind,
     if (needle.empty() || haystack.empty()) {
         return false;
     }
-    if ((searchOptions & kCFCompareNonliteral) == 0) {
+    // Two ASCII texts take the platform's 8-bit path, where nothing folds, extends or joins.
+    const bool ascii = isAscii(units) && isAscii(needle);
+    if ((searchOptions & kCFCompareNonliteral) == 0 || ascii) {
         const size_t at = haystack.find(needle);
         if (at == std::u16string_view::npos) {
             return false;
@@ -522,7 +570,14 @@ Boolean CFStringFindWithOptions(CFStringRef theString, CFStringRef stringToFind,
     // The text before the range is seen (clusters reach back into it), the text after is not.
     const std::u16string_view text = std::u16string_view(units).substr(
         0, static_cast<size_t>(rangeToSearch.location + rangeToSearch.length));
+    // A match can start on an ASCII unit only when the wanted text starts with it or its first
+    // character folds to it: every other such start is passed over unread.
+    const Fold lead = foldAt(needle, 0);
+    const char32_t leadCharacter = lead.characters.empty() ? needle[0] : lead.characters[0];
     for (size_t from = static_cast<size_t>(rangeToSearch.location); from < text.size(); ++from) {
+        if (text[from] < 0x80 && text[from] != needle[0] && text[from] != leadCharacter) {
+            continue;
+        }
         const auto end = matchEnd(text, from, needle);
         if (end && mayEndAt(text, *end)) {
             if (result != nullptr) {
@@ -539,9 +594,9 @@ CFComparisonResult CFStringCompare(CFStringRef theString1, CFStringRef theString
     requireOptions(compareOptions, "CFStringCompare");
     const std::u16string& first = unitsOf(theString1, "CFStringCompare");
     const std::u16string& second = unitsOf(theString2, "CFStringCompare");
-    const int order = (compareOptions & kCFCompareNonliteral) == 0
-                          ? first.compare(second)
-                          : compareNonliteral(first, second);
+    const bool literal =
+        (compareOptions & kCFCompareNonliteral) == 0 || (isAscii(first) && isAscii(second));
+    const int order = literal ? first.compare(second) : compareNonliteral(first, second);
     return order < 0 ? kCFCompareLessThan : order > 0 ? kCFCompareGreaterThan : kCFCompareEqualTo;
 }
 
