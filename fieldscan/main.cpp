@@ -4,10 +4,28 @@
 
 #include "fieldscan/context_snapshot.h"
 #include "fieldscan/snapshot_assembly.h"
+#include "platform/program_options.h"
 
-int main() {
+namespace {
+
+constexpr const char* usage =
+    "Usage: fieldscan\n"
+    "Writes one JSON object describing the text field that has the keyboard focus in the\n"
+    "frontmost application (its text, the text before and after the caret, the selection, the\n"
+    "text around it, role, editable) on standard output. Needs the Accessibility permission.\n"
+    "  --version  print the version and exit\n"
+    "  --help     print this text and exit\n"
+    "Exit status:\n"
+    "  0  always; without the permission or a focused field every text is empty\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
     // A host that stops reading gets no answer, but the status stays 0: no death by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
+    if (answeredVersionOrHelp(argc, argv, "fieldscan", usage)) {
+        return EXIT_SUCCESS;
+    }
     writeSnapshot(encodeSnapshot(buildSnapshot()));
     // The host reads what was found from the record alone.
     return EXIT_SUCCESS;

@@ -1,6 +1,6 @@
 // pastekey and copykey: post Command plus the build's letter, at the key that types the letter
-// in the layout the user has selected. The build gives KEYPOST_LETTER, KEYPOST_FALLBACK,
-// KEYPOST_TAG and KEYPOST_KEY, the name of the variable that holds the key code.
+// in the layout the user has selected. The build gives KEYPOST_PROGRAM, KEYPOST_LETTER,
+// KEYPOST_FALLBACK, KEYPOST_TAG and KEYPOST_KEY, the name of the variable that holds the key code.
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include "platform/accessibility.h"
 #include "platform/cf_ref.h"
 #include "platform/keyboard_events.h"
+#include "platform/program_options.h"
 
 namespace {
 
@@ -26,6 +27,19 @@ constexpr useconds_t keyUpDelayMicroseconds = 12000;
 
 constexpr int exitKeyDownFailed = 1;
 constexpr int exitPermissionMissing = 2;
+
+constexpr const char* usage =
+    "Usage: " KEYPOST_PROGRAM
+    "\n"
+    "Posts Command with the key that types \"" KEYPOST_LETTER
+    "\" in the user's keyboard layout\n"
+    "into the system's keyboard event stream. Needs the Accessibility permission.\n"
+    "  --version  print the version and exit\n"
+    "  --help     print this text and exit\n"
+    "Exit status:\n"
+    "  0  posted (a key-up that could not be made is reported on standard error)\n"
+    "  1  nothing posted: no event could be made\n"
+    "  2  nothing posted: the Accessibility permission is missing\n";
 
 // Posts one keyboard event at the HID level, from a source of its own; false (with the event
 // message written) when no source or event can be made.
@@ -47,7 +61,10 @@ bool postKey(uint16_t keyCode, bool keyDown, CGEventFlags flags = 0) {
 // The key code of the letter, found once per run.
 uint16_t KEYPOST_KEY = fallbackKeyCode;
 
-int main() {
+int main(int argc, char** argv) {
+    if (answeredVersionOrHelp(argc, argv, KEYPOST_PROGRAM, usage)) {
+        return EXIT_SUCCESS;
+    }
     KEYPOST_KEY = keyCodeForCharacter(letter, fallbackKeyCode);
     if (!AXIsProcessTrusted()) {
         std::fputs(permissionMessage, stderr);

@@ -6,8 +6,21 @@
 
 #include "keywatch/keyboard_monitor.h"
 #include "keywatch/shortcut_config.h"
+#include "platform/program_options.h"
 
 namespace {
+
+constexpr const char* usage =
+    "Usage: keywatch [--config-json LIST]\n"
+    "Reports the keys held and the configured shortcuts pressed, in any application, one line\n"
+    "each on standard output, until terminated (SIGTERM) or until its reader goes away.\n"
+    "  --config-json LIST  JSON array of shortcuts to watch (default: right Command alone)\n"
+    "  --version           print the version and exit\n"
+    "  --help              print this text and exit\n"
+    "Exit status:\n"
+    "  1  no event tap or run-loop source (grant Input Monitoring or Accessibility)\n"
+    "  0  the run loop ended\n"
+    "HOTKEY_MONITOR_DEBUG=1 adds debug lines on standard error.\n";
 
 // A child inherits ignored and blocked signals through exec, and many application frameworks
 // ignore SIGPIPE. keywatch must still end when its host goes away (its next line meets the
@@ -25,6 +38,9 @@ void restoreEndingSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answeredVersionOrHelp(argc, argv, "keywatch", usage)) {
+        return EXIT_SUCCESS;
+    }
     restoreEndingSignals();
     const std::vector<std::string> arguments(argv, argv + argc);
     // Lives until the process ends: the tap callback holds a plain pointer to it, and the

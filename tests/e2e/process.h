@@ -13,7 +13,7 @@
 struct ProcessOptions {
     std::vector<std::string> arguments;  // the program first (a bare name is looked up in PATH)
     // Variables to set (or, with no value, to remove) on top of this process's environment.
-    std::vector<std::pair<std::string, std::optional<std::string>>> environment;
+    std::vector<std::pair<std::string, std::optional<std::string>>> environment = {};
     std::optional<std::string> stdinPath =
         std::nullopt;  // a file to open as standard input instead of a pipe
     std::optional<std::string> stdoutPath =
