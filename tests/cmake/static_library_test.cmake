@@ -1,14 +1,33 @@
 # cmake -DSOURCE_DIR=<project> -DWORK_DIR=<scratch> -P static_library_test.cmake
 # A made-up prefix holds fakeenc, which requires fakecodec; both have a dylib and a shared object
-# beside their archives. helpers_static_library must link the archives by their full paths, keep m
-# as -lm, and stop the configure, naming the archive, when fakecodec has none.
+# beside their Mach-O archives, built for x86_64 as the configure is. helpers_static_library must
+# link the archives by their full paths, keep m as -lm, and stop the configure, naming the
+# archive, when fakecodec has none, and naming the build to run when it holds only arm64.
 cmake_minimum_required(VERSION 3.25)
+
+file(GLOB llvm_bins /usr/lib/llvm-*/bin)
+find_program(clang NAMES clang REQUIRED)
+find_program(ar NAMES llvm-ar HINTS ${llvm_bins} REQUIRED)
+find_program(lipo NAMES llvm-lipo lipo HINTS ${llvm_bins} REQUIRED)
+
+# lib<name>.a for one architecture, as a universal file (what this LLVM's lipo reads).
+function(make_archive name arch)
+    set(object "${WORK_DIR}/${name}-${arch}.o")
+    file(WRITE "${WORK_DIR}/${name}.c" "int ${name}(void) { return 1; }\n")
+    execute_process(COMMAND "${clang}" -target ${arch}-apple-macos13 -c "${WORK_DIR}/${name}.c"
+                            -o "${object}" COMMAND_ERROR_IS_FATAL ANY)
+    file(REMOVE "${object}.a")
+    execute_process(COMMAND "${ar}" rcs "${object}.a" "${object}" COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND "${lipo}" -create "${object}.a" -output "${prefix}/lib/lib${name}.a"
+                    COMMAND_ERROR_IS_FATAL ANY)
+endfunction()
 
 function(configure_against prefix out_result out_output)
     file(REMOVE_RECURSE "${WORK_DIR}/build")
     execute_process(
         COMMAND ${CMAKE_COMMAND} -E env "PKG_CONFIG_PATH=${prefix}/lib/pkgconfig"
                 ${CMAKE_COMMAND} -S "${WORK_DIR}/project" -B "${WORK_DIR}/build"
+                -DCMAKE_OSX_ARCHITECTURES=x86_64 -DHELPERS_LIPO=${lipo}
         RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
     set(${out_result} "${result}" PARENT_SCOPE)
     set(${out_output} "${output}" PARENT_SCOPE)
@@ -29,8 +48,8 @@ foreach(name fakeenc fakecodec)
          "libdir=${prefix}/lib\nincludedir=${prefix}/include\n"
          "Name: ${name}\nDescription: test\nVersion: 1\n${requires}\n"
          "Libs: -L\${libdir} -l${name}\nLibs.private: -lm\nCflags: -I\${includedir}/${name}\n")
-    file(TOUCH "${prefix}/lib/lib${name}.a" "${prefix}/lib/lib${name}.so"
-               "${prefix}/lib/lib${name}.dylib")
+    file(TOUCH "${prefix}/lib/lib${name}.so" "${prefix}/lib/lib${name}.dylib")
+    make_archive(${name} x86_64)
 endforeach()
 file(WRITE "${WORK_DIR}/project/CMakeLists.txt" "
 cmake_minimum_required(VERSION 3.25)
@@ -69,4 +88,14 @@ endif()
 string(REGEX REPLACE "[ \t\r\n]+" " " folded "${output}")
 if(NOT folded MATCHES "libfakecodec\\.a" OR NOT folded MATCHES "static library of fakecodec")
     fail("the failure does not name the missing archive and what to install" "${output}")
+endif()
+
+# An archive of another architecture names the build it can serve.
+make_archive(fakecodec arm64)
+configure_against("${prefix}" result output)
+string(REGEX REPLACE "[ \t\r\n]+" " " folded "${output}")
+if(result EQUAL 0 OR NOT folded MATCHES "libfakecodec\\.a \\(needed by fakeenc\\) holds arm64, not x86_64"
+   OR NOT folded MATCHES "-DCMAKE_OSX_ARCHITECTURES=\"arm64\"")
+    fail("an arm64 archive in an x86_64 build does not stop the configure naming the build"
+         "${output}")
 endif()
