@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "keywatch/keyboard_monitor.h"
@@ -38,7 +39,10 @@ void restoreEndingSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (answeredVersionOrHelp(argc, argv, "keywatch", usage)) {
+    // The program's own name counts as an argument too: started as "--config-json", its first
+    // argument is that option's value, whatever it says.
+    const bool nameIsOption = argc > 0 && std::string_view(argv[0]) == "--config-json";
+    if (!nameIsOption && answeredVersionOrHelp(argc, argv, "keywatch", usage)) {
         return EXIT_SUCCESS;
     }
     restoreEndingSignals();

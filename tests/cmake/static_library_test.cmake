@@ -10,24 +10,33 @@ find_program(clang NAMES clang REQUIRED)
 find_program(ar NAMES llvm-ar HINTS ${llvm_bins} REQUIRED)
 find_program(lipo NAMES llvm-lipo lipo HINTS ${llvm_bins} REQUIRED)
 
-# lib<name>.a for one architecture, as a universal file (what this LLVM's lipo reads).
-function(make_archive name arch)
-    set(object "${WORK_DIR}/${name}-${arch}.o")
+# lib<name>.a holding these architectures, as a universal file (what this LLVM's lipo reads).
+function(make_archive name)
     file(WRITE "${WORK_DIR}/${name}.c" "int ${name}(void) { return 1; }\n")
-    execute_process(COMMAND "${clang}" -target ${arch}-apple-macos13 -c "${WORK_DIR}/${name}.c"
-                            -o "${object}" COMMAND_ERROR_IS_FATAL ANY)
-    file(REMOVE "${object}.a")
-    execute_process(COMMAND "${ar}" rcs "${object}.a" "${object}" COMMAND_ERROR_IS_FATAL ANY)
-    execute_process(COMMAND "${lipo}" -create "${object}.a" -output "${prefix}/lib/lib${name}.a"
+    set(thin "")
+    foreach(arch IN LISTS ARGN)
+        set(object "${WORK_DIR}/${name}-${arch}.o")
+        execute_process(COMMAND "${clang}" -target ${arch}-apple-macos13 -c "${WORK_DIR}/${name}.c"
+                                -o "${object}" COMMAND_ERROR_IS_FATAL ANY)
+        file(REMOVE "${object}.a")
+        execute_process(COMMAND "${ar}" rcs "${object}.a" "${object}" COMMAND_ERROR_IS_FATAL ANY)
+        list(APPEND thin "${object}.a")
+    endforeach()
+    execute_process(COMMAND "${lipo}" -create ${thin} -output "${prefix}/lib/lib${name}.a"
                     COMMAND_ERROR_IS_FATAL ANY)
 endfunction()
 
+# Configures the fixture for `ARCHITECTURES` (default x86_64).
 function(configure_against prefix out_result out_output)
+    set(architectures x86_64)
+    if(ARGN)
+        set(architectures "${ARGN}")
+    endif()
     file(REMOVE_RECURSE "${WORK_DIR}/build")
     execute_process(
         COMMAND ${CMAKE_COMMAND} -E env "PKG_CONFIG_PATH=${prefix}/lib/pkgconfig"
                 ${CMAKE_COMMAND} -S "${WORK_DIR}/project" -B "${WORK_DIR}/build"
-                -DCMAKE_OSX_ARCHITECTURES=x86_64 -DHELPERS_LIPO=${lipo}
+                "-DCMAKE_OSX_ARCHITECTURES=${architectures}" -DHELPERS_LIPO=${lipo}
         RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
     set(${out_result} "${result}" PARENT_SCOPE)
     set(${out_output} "${output}" PARENT_SCOPE)
@@ -90,12 +99,25 @@ if(NOT folded MATCHES "libfakecodec\\.a" OR NOT folded MATCHES "static library o
     fail("the failure does not name the missing archive and what to install" "${output}")
 endif()
 
-# An archive of another architecture names the build it can serve.
-make_archive(fakecodec arm64)
-configure_against("${prefix}" result output)
-string(REGEX REPLACE "[ \t\r\n]+" " " folded "${output}")
-if(result EQUAL 0 OR NOT folded MATCHES "libfakecodec\\.a \\(needed by fakeenc\\) holds arm64, not x86_64"
-   OR NOT folded MATCHES "-DCMAKE_OSX_ARCHITECTURES=\"arm64\"")
-    fail("an arm64 archive in an x86_64 build does not stop the configure naming the build"
-         "${output}")
-endif()
+# Archives lacking an architecture of the build stop it, naming them and the build they serve;
+# archives holding all of them do not.
+function(expect_architectures archives build stops naming)
+    foreach(entry IN LISTS archives)
+        string(REPLACE ":" ";" archs "${entry}")
+        list(POP_FRONT archs name)
+        make_archive(${name} ${archs})
+    endforeach()
+    configure_against("${prefix}" result output "${build}")
+    string(REGEX REPLACE "[ \t\r\n]+" " " folded "${output}")
+    if(stops AND (result EQUAL 0 OR NOT folded MATCHES "${naming}"))
+        fail("[${archives}] in a build for ${build} does not stop it naming: ${naming}" "${output}")
+    elseif(NOT stops AND NOT result EQUAL 0)
+        fail("[${archives}] in a build for ${build} stops it" "${output}")
+    endif()
+endfunction()
+
+expect_architectures("fakeenc:arm64;fakecodec:arm64" x86_64 TRUE
+    "libfakecodec\\.a \\(needed by fakeenc\\) holds arm64, not x86_64.*-DCMAKE_OSX_ARCHITECTURES=\"arm64\"")
+expect_architectures("fakeenc:x86_64:arm64;fakecodec:x86_64:arm64" "x86_64;arm64" FALSE "")
+expect_architectures("fakecodec:x86_64" "x86_64;arm64" TRUE
+    "libfakecodec\\.a \\(needed by fakeenc\\) holds x86_64, not arm64.*-DCMAKE_OSX_ARCHITECTURES=\"x86_64\"")

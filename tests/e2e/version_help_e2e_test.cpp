@@ -22,11 +22,14 @@ TEST(VersionAndHelp, EveryProgramAnswersAloneAndTouchesNothing) {
     for (const auto& [name, path] : programs) {
         for (const std::string option : {"--version", "--help"}) {
             const ScratchDir dir;
-            // Audio waiting on standard input: opuspipe would encode it if it read it.
-            const ProcessResult result =
-                runProcess({.arguments = {path, option},
-                            .environment = {{"STANDIN_LOG", dir.path("log.jsonl")}}},
-                           std::string(3200, '\x01'));
+            // Audio waiting on an open standard input: a program that read it would not answer.
+            Process process({.arguments = {path, option},
+                             .environment = {{"STANDIN_LOG", dir.path("log.jsonl")}}});
+            process.write(std::string(3200, '\x01'));
+            EXPECT_TRUE(
+                process.waitForOutput([](const std::string& out) { return !out.empty(); }, 20))
+                << name << " " << option;
+            const ProcessResult result = process.finish();
             EXPECT_EQ(result.exitStatus, 0) << name << " " << option;
             EXPECT_EQ(result.err, "") << name << " " << option;
             EXPECT_EQ(result.out.substr(0, result.out.find_first_of(" \n")),
@@ -38,10 +41,16 @@ TEST(VersionAndHelp, EveryProgramAnswersAloneAndTouchesNothing) {
             EXPECT_FALSE(std::filesystem::exists(dir.path("log.jsonl"))) << name << " " << option;
         }
     }
-    // Not alone, they are what they always were: the value of --config-json, an unknown option.
-    const auto watched = runProcess({.arguments = {KEYWATCH_PATH, "--config-json", "--help"}});
-    EXPECT_EQ(watched.out.rfind("[hotkey-helper] ready", 0), 0u) << watched.out;
+    // Not alone, they are what they always were: the value of --config-json (also when the
+    // program's own name is the option), an unknown option; and a near miss is no answer.
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{KEYWATCH_PATH, "--config-json", "--help"},
+          {"--config-json", "--help"}}) {
+        const auto watched = runProcess({.arguments = arguments, .program = KEYWATCH_PATH});
+        EXPECT_EQ(watched.out.rfind("[hotkey-helper] ready", 0), 0u) << watched.out;
+    }
     EXPECT_EQ(runProcess({.arguments = {OPUSPIPE_PATH, "--help", "x"}}).out.substr(0, 4), "OggS");
+    EXPECT_EQ(runProcess({.arguments = {OPUSPIPE_PATH, "--vbr"}}).out.substr(0, 4), "OggS");
 }
 
 }  // namespace
