@@ -13,17 +13,13 @@ bool answeredVersionOrHelp(int argc, const char* const* argv, std::string_view p
         return false;
     }
     const std::string_view option = argv[1];
-    if (option == "--version" || option == "--help") {
-        // A host that stops reading gets no answer, but the status stays 0.
-        ::signal(SIGPIPE, SIG_IGN);
+    const bool version = option == "--version";
+    if (!version && option != "--help") {
+        return false;
     }
-    if (option == "--version") {
-        writeAll(STDOUT_FILENO, std::string(program) + " " + HELPERS_VERSION + "\n");
-        return true;
-    }
-    if (option == "--help") {
-        writeAll(STDOUT_FILENO, usage);
-        return true;
-    }
-    return false;
+    // A host that stops reading gets no answer, but the status stays 0.
+    ::signal(SIGPIPE, SIG_IGN);
+    writeAll(STDOUT_FILENO,
+             version ? std::string(program) + " " + HELPERS_VERSION + "\n" : std::string(usage));
+    return true;
 }
