@@ -19,11 +19,6 @@ Object* object(CFTypeRef ref, const char* operation) {
 __CFBoolean trueValue(true);
 __CFBoolean falseValue(false);
 __CFString commonModes(u"kCFRunLoopCommonModes", true);
-// Never destroyed: the sources added to it live as long as the process.
-__CFRunLoop& mainRunLoop() {
-    static auto* loop = new __CFRunLoop();
-    return *loop;
-}
 
 }  // namespace
 
@@ -31,15 +26,6 @@ __CFArray::~__CFArray() {
     for (CFTypeRef value : values) {
         CFRelease(value);
     }
-}
-
-__CFRunLoopSource::__CFRunLoopSource(__CFMachPort* tapPort)
-    : Object(typeIdValue, false), port(tapPort) {
-    CFRetain(port);
-}
-
-__CFRunLoopSource::~__CFRunLoopSource() {
-    CFRelease(port);
 }
 
 extern "C" {
@@ -157,37 +143,6 @@ Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePt
         }
     }
     standin::misuse("CFNumberGetValue");
-}
-
-CFAbsoluteTime CFAbsoluteTimeGetCurrent(void) {
-    return standin::world().clock;
-}
-
-CFRunLoopRef CFRunLoopGetCurrent(void) {
-    return &mainRunLoop();
-}
-
-void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode) {
-    auto* loop = as<__CFRunLoop>(rl, "CFRunLoopAddSource");
-    auto* added = as<__CFRunLoopSource>(source, "CFRunLoopAddSource");
-    if (std::find(loop->sources.begin(), loop->sources.end(), added) == loop->sources.end()) {
-        CFRetain(added);
-        loop->sources.push_back(added);
-    }
-}
-
-void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode) {
-    auto* loop = as<__CFRunLoop>(rl, "CFRunLoopRemoveSource");
-    auto* removed = as<__CFRunLoopSource>(source, "CFRunLoopRemoveSource");
-    if (const auto found = std::find(loop->sources.begin(), loop->sources.end(), removed);
-        found != loop->sources.end()) {
-        loop->sources.erase(found);
-        CFRelease(removed);
-    }
-}
-
-void CFMachPortInvalidate(CFMachPortRef port) {
-    as<__CFMachPort>(port, "CFMachPortInvalidate")->valid = false;
 }
 
 }  // extern "C"

@@ -27,6 +27,8 @@ using CFMachPortRef = struct __CFMachPort*;
 using CFRunLoopRef = struct __CFRunLoop*;
 using CFRunLoopSourceRef = struct __CFRunLoopSource*;
 using CFRunLoopMode = CFStringRef;
+using CFFileDescriptorRef = struct __CFFileDescriptor*;
+using CFFileDescriptorNativeDescriptor = int;
 
 struct CFRange {
     CFIndex location;
@@ -53,6 +55,22 @@ enum CFNumberType : CFIndex {
 
 enum CFCharacterSetPredefinedSet : CFIndex {
     kCFCharacterSetWhitespaceAndNewline = 3,
+};
+
+enum : CFOptionFlags {
+    kCFFileDescriptorReadCallBack = 1UL << 0,
+    kCFFileDescriptorWriteCallBack = 1UL << 1,
+};
+
+using CFFileDescriptorCallBack = void (*)(CFFileDescriptorRef f, CFOptionFlags callBackTypes,
+                                          void* info);
+
+struct CFFileDescriptorContext {
+    CFIndex version;
+    void* info;
+    void* (*retain)(void* info);
+    void (*release)(void* info);
+    CFStringRef (*copyDescription)(void* info);
 };
 
 extern "C" {
@@ -111,5 +129,16 @@ void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMod
 void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
 void CFMachPortInvalidate(CFMachPortRef port);
 void CFRunLoopRun(void);
+void CFRunLoopStop(CFRunLoopRef rl);
+
+CFFileDescriptorRef CFFileDescriptorCreate(CFAllocatorRef allocator,
+                                           CFFileDescriptorNativeDescriptor fd,
+                                           Boolean closeOnInvalidate,
+                                           CFFileDescriptorCallBack callout,
+                                           const CFFileDescriptorContext* context);
+void CFFileDescriptorEnableCallBacks(CFFileDescriptorRef f, CFOptionFlags callBackTypes);
+void CFFileDescriptorInvalidate(CFFileDescriptorRef f);
+CFRunLoopSourceRef CFFileDescriptorCreateRunLoopSource(CFAllocatorRef allocator,
+                                                       CFFileDescriptorRef f, CFIndex order);
 
 }  // extern "C"

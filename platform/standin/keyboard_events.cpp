@@ -38,35 +38,46 @@ void waitUntilOutputIsClosed() {
     }
 }
 
-void deliver(__CFMachPort* tap, size_t index, const standin::ScriptedEvent& scripted) {
+// Bit of an event type in a tap's mask (CGEventMaskBit).
+constexpr CGEventMask maskBit(uint32_t type) {
+    return type < 64 ? CGEventMask{1} << type : 0;
+}
+
+constexpr CGEventMask keyEvents = maskBit(kCGEventKeyDown) | maskBit(kCGEventKeyUp);
+
+}  // namespace
+
+CGEventRef standin::createEvent(CGEventType type, int64_t keyCode, CGEventFlags flags,
+                                int64_t sourcePid) {
+    return new __CGEvent(type, keyCode, flags, sourcePid);
+}
+
+void standin::deliverScriptedEvent(__CFMachPort* tap, size_t index) {
+    const ScriptedEvent& scripted = world().scenario.events[index];
     if (scripted.afterOutputClosed) {
         waitUntilOutputIsClosed();
     }
-    standin::world().clock += scripted.advance;
+    advanceClock(scripted.advance);
+    stepWallClock(scripted.wallStep);
     nlohmann::ordered_json record{{"op", "deliver"}, {"index", index}, {"type", scripted.type}};
     if (isTapDisabledNotification(scripted.type)) {
         tap->enabled = false;
-    } else if (!tap->enabled) {
+    } else if (!tap->enabled || (tap->mask & maskBit(scripted.type)) == 0) {
+        // A disabled tap, or one that may not see this kind of event, is not called.
         record["returned"] = "null";
         record["effect"] = "dropped";
-        standin::log(record);
+        log(record);
         return;
     }
-    CFRef<CGEventRef> event(standin::createEvent(static_cast<CGEventType>(scripted.type),
-                                                 scripted.keyCode, scripted.flags));
+    CFRef<CGEventRef> event(createEvent(static_cast<CGEventType>(scripted.type), scripted.keyCode,
+                                        scripted.flags, scripted.sourcePid));
     const CGEventRef returned =
         tap->callback(nullptr, static_cast<CGEventType>(scripted.type), event.get(),
                       scripted.withoutUserInfo ? nullptr : tap->userInfo);
     const bool swallowed = returned == nullptr && tap->options == kCGEventTapOptionDefault;
     record["returned"] = returned == nullptr ? "null" : "event";
     record["effect"] = swallowed ? "swallowed" : "passed";
-    standin::log(record);
-}
-
-}  // namespace
-
-CGEventRef standin::createEvent(CGEventType type, int64_t keyCode, CGEventFlags flags) {
-    return new __CGEvent(type, keyCode, flags);
+    log(record);
 }
 
 extern "C" {
@@ -74,18 +85,29 @@ extern "C" {
 CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement,
                                CGEventTapOptions options, CGEventMask eventsOfInterest,
                                CGEventTapCallBack callback, void* userInfo) {
-    const auto& granted = standin::world().scenario.grantedTaps;
+    const auto& scenario = standin::world().scenario;
+    // Key-downs and key-ups reach a filter tap only with the Accessibility permission, a
+    // listening one with that or Input Monitoring; without, their bits are cleared from the mask
+    // and an empty mask gives no tap (CGEvent.h).
+    const bool mayReadKeys = options == kCGEventTapOptionDefault
+                                 ? scenario.trusted
+                                 : scenario.trusted || scenario.listenAccess;
+    const CGEventMask kept = mayReadKeys ? eventsOfInterest : eventsOfInterest & ~keyEvents;
+    const auto& granted = scenario.grantedTaps;
     const bool isGranted =
-        std::find(granted.begin(), granted.end(), tapName(tap, options)) != granted.end();
+        std::find(granted.begin(), granted.end(), tapName(tap, options)) != granted.end() &&
+        kept != 0;
     standin::log({{"op", "CGEventTapCreate"},
                   {"location", tap},
                   {"options", options},
                   {"mask", eventsOfInterest},
+                  {"keptMask", kept},
                   {"granted", isGranted}});
     if (!isGranted) {
         return nullptr;
     }
     auto* port = new __CFMachPort();
+    port->mask = kept;
     port->options = options;
     port->callback = callback;
     port->userInfo = userInfo;
@@ -104,28 +126,27 @@ void CGEventTapEnable(CFMachPortRef tap, bool enable) {
     standin::log({{"op", "CGEventTapEnable"}, {"enable", enable}});
 }
 
-void CFRunLoopRun(void) {
-    const auto& sources = CFRunLoopGetCurrent()->sources;
-    // With no source the run loop has nothing to run and returns at once.
-    if (sources.empty()) {
-        return;
-    }
-    __CFMachPort* tap = sources.front()->port;
-    if (!tap->valid) {
-        return;
-    }
-    const auto events = standin::world().scenario.events;
-    for (size_t index = 0; index < events.size(); ++index) {
-        deliver(tap, index, events[index]);
-    }
-    while (standin::world().scenario.keepRunning) {
-        pause();
-    }
+bool CGPreflightListenEventAccess(void) {
+    const bool access = standin::world().scenario.listenAccess;
+    standin::log({{"op", "CGPreflightListenEventAccess"}, {"result", access}});
+    return access;
+}
+
+bool CGPreflightPostEventAccess(void) {
+    const bool access = standin::world().scenario.postAccess;
+    standin::log({{"op", "CGPreflightPostEventAccess"}, {"result", access}});
+    return access;
 }
 
 int64_t CGEventGetIntegerValueField(CGEventRef event, CGEventField field) {
     const auto* read = as<__CGEvent>(event, "CGEventGetIntegerValueField");
-    return field == kCGKeyboardEventKeycode ? read->keyCode : 0;
+    switch (field) {
+        case kCGKeyboardEventKeycode:
+            return read->keyCode;
+        case kCGEventSourceUnixProcessID:
+            return read->sourcePid;
+    }
+    return 0;
 }
 
 CGEventFlags CGEventGetFlags(CGEventRef event) {
@@ -160,7 +181,7 @@ CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtual
         return nullptr;
     }
     return standin::createEvent(keyDown ? kCGEventKeyDown : kCGEventKeyUp, virtualKey,
-                                world.scenario.heldFlags);
+                                world.scenario.heldFlags, ::getpid());
 }
 
 void CGEventPost(CGEventTapLocation tap, CGEventRef event) {

@@ -13,6 +13,8 @@ using CGEventMask = uint64_t;
 
 using CGEventFlags = uint64_t;
 
+// The modifier flags; the device-dependent side bits (IOKit's NX_DEVICE... masks) ride in the
+// low bits of the same mask.
 enum : CGEventFlags {
     kCGEventFlagMaskAlphaShift = 0x00010000,
     kCGEventFlagMaskShift = 0x00020000,
@@ -21,6 +23,16 @@ enum : CGEventFlags {
     kCGEventFlagMaskCommand = 0x00100000,
     kCGEventFlagMaskSecondaryFn = 0x00800000,
 };
+
+// IOKit's IOLLEvent.h: which key of a modifier pair is down.
+inline constexpr CGEventFlags NX_DEVICELCTLKEYMASK = 0x00000001;
+inline constexpr CGEventFlags NX_DEVICELSHIFTKEYMASK = 0x00000002;
+inline constexpr CGEventFlags NX_DEVICERSHIFTKEYMASK = 0x00000004;
+inline constexpr CGEventFlags NX_DEVICELCMDKEYMASK = 0x00000008;
+inline constexpr CGEventFlags NX_DEVICERCMDKEYMASK = 0x00000010;
+inline constexpr CGEventFlags NX_DEVICELALTKEYMASK = 0x00000020;
+inline constexpr CGEventFlags NX_DEVICERALTKEYMASK = 0x00000040;
+inline constexpr CGEventFlags NX_DEVICERCTLKEYMASK = 0x00002000;
 
 enum CGEventType : uint32_t {
     kCGEventNull = 0,
@@ -33,6 +45,7 @@ enum CGEventType : uint32_t {
 
 enum CGEventField : uint32_t {
     kCGKeyboardEventKeycode = 9,
+    kCGEventSourceUnixProcessID = 41,
 };
 
 enum CGEventTapLocation : uint32_t {
@@ -66,6 +79,8 @@ CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement place
                                CGEventTapOptions options, CGEventMask eventsOfInterest,
                                CGEventTapCallBack callback, void* userInfo);
 void CGEventTapEnable(CFMachPortRef tap, bool enable);
+bool CGPreflightListenEventAccess(void);
+bool CGPreflightPostEventAccess(void);
 
 int64_t CGEventGetIntegerValueField(CGEventRef event, CGEventField field);
 CGEventFlags CGEventGetFlags(CGEventRef event);

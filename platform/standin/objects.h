@@ -46,32 +46,61 @@ struct __CFMachPort : standin::Object {
     static constexpr CFTypeID typeIdValue = standin::machPortType;
     __CFMachPort() : Object(typeIdValue, false) {}
     CGEventTapOptions options = kCGEventTapOptionDefault;
+    CGEventMask mask = 0;  // what the platform kept of the events asked for
     CGEventTapCallBack callback = nullptr;
     void* userInfo = nullptr;
     bool enabled = true;
     bool valid = true;  // an invalidated port delivers nothing more
 };
 
+struct __CFFileDescriptor : standin::Object {
+    static constexpr CFTypeID typeIdValue = standin::fileDescriptorType;
+    __CFFileDescriptor(int descriptor, bool closes, CFFileDescriptorCallBack call,
+                       const CFFileDescriptorContext* given);
+    ~__CFFileDescriptor() override;
+    int fd;
+    bool closeOnInvalidate;
+    CFFileDescriptorCallBack callout;
+    CFFileDescriptorContext context{};
+    CFOptionFlags enabled = 0;  // callbacks fire once, then wait to be enabled again
+    bool valid = true;
+};
+
+// A source of a tap's port or of a file descriptor.
 struct __CFRunLoopSource : standin::Object {
     static constexpr CFTypeID typeIdValue = standin::runLoopSourceType;
     explicit __CFRunLoopSource(__CFMachPort* tapPort);
+    explicit __CFRunLoopSource(__CFFileDescriptor* watched);
     ~__CFRunLoopSource() override;
-    __CFMachPort* port;  // retained
+    __CFMachPort* port = nullptr;              // retained
+    __CFFileDescriptor* descriptor = nullptr;  // retained
 };
 
 struct __CFRunLoop : standin::Object {
     static constexpr CFTypeID typeIdValue = standin::runLoopType;
     __CFRunLoop() : Object(typeIdValue, true) {}
     std::vector<__CFRunLoopSource*> sources;  // retained
+    bool stopped = false;
 };
+
+namespace standin {
+
+// The main thread's run loop, which lives as long as the process.
+__CFRunLoop& mainRunLoop();
+
+// Delivers the scenario's event at `index` to the tap's callback.
+void deliverScriptedEvent(__CFMachPort* tap, size_t index);
+
+}  // namespace standin
 
 struct __CGEvent : standin::Object {
     static constexpr CFTypeID typeIdValue = standin::eventType;
-    __CGEvent(CGEventType t, int64_t code, CGEventFlags f)
-        : Object(typeIdValue, false), type(t), keyCode(code), flags(f) {}
+    __CGEvent(CGEventType t, int64_t code, CGEventFlags f, int64_t pid)
+        : Object(typeIdValue, false), type(t), keyCode(code), flags(f), sourcePid(pid) {}
     CGEventType type;
     int64_t keyCode;
     CGEventFlags flags;
+    int64_t sourcePid;  // kCGEventSourceUnixProcessID
 };
 
 struct __CGEventSource : standin::Object {

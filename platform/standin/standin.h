@@ -12,8 +12,11 @@ namespace standin {
 // file); throws std::runtime_error when it is malformed.
 void loadScenario(std::string_view scenarioJson);
 
-// Moves the virtual clock forward.
+// Moves the virtual clocks forward: the wall clock and the monotonic one.
 void advanceClock(double seconds);
+
+// Moves the wall clock alone, forward or back, as a time synchronisation does.
+void stepWallClock(double seconds);
 
 // Platform objects alive now, constants excluded.
 long liveObjects();
@@ -21,7 +24,9 @@ long liveObjects();
 // Accessibility requests made so far (attribute copies and settable tests), in any world.
 long accessibilityRequests();
 
-// A new keyboard event of any type with a raw key code field (also one outside 0..65535).
-CGEventRef createEvent(CGEventType type, int64_t keyCode, CGEventFlags flags);
+// A new keyboard event of any type with a raw key code field (also one outside 0..65535), as
+// the keyboard makes it (source process 0) or as a process posts it.
+CGEventRef createEvent(CGEventType type, int64_t keyCode, CGEventFlags flags,
+                       int64_t sourcePid = 0);
 
 }  // namespace standin

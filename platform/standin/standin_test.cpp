@@ -38,6 +38,11 @@ TEST(Standin, RejectsMalformedScenariosNamingTheKey) {
         {R"({"keyboard": {"grantedTaps": [1]}})", "keyboard.grantedTaps[0] is not a string"},
         {R"({"keyboard": {"runLoopSource": 1}})", "keyboard.runLoopSource is not a boolean"},
         {R"({"keyboard": {"keepRunning": "yes"}})", "keyboard.keepRunning is not a boolean"},
+        {R"({"keyboard": {"listenAccess": 1}})", "keyboard.listenAccess is not a boolean"},
+        {R"({"keyboard": {"events": [{"type": 10, "advance": -1}]}})",
+         "keyboard.events[0].advance is not zero or more"},
+        {R"({"keyboard": {"events": [{"type": 10, "sourcePid": "1"}]}})",
+         "keyboard.events[0].sourcePid is not an integer"},
         {R"({"keyboard": {"failKeyboardEvents": [1.5]}})", "keyboard.failKeyboardEvents[0] is not"},
         {R"({"keyboard": {"events": [{}]}})", "keyboard.events[0].type is missing"},
         {R"({"keyboard": {"events": [{"type": "keyPress"}]}})", "unknown event type keyPress"},
@@ -101,9 +106,10 @@ TEST(Standin, RejectsMalformedScenariosNamingTheKey) {
             "AXTitle": null, "AXHelp": {"error": -25212}, "AXEditable": 1},
             "settable": {"AXValue": true, "AXTitle": {"error": -25204}}}},
         "keyboard": {"grantedTaps": [], "runLoopSource": false, "eventSource": false,
-                     "keepRunning": false, "failKeyboardEvents": [2],
+                     "keepRunning": false, "failKeyboardEvents": [2], "listenAccess": false,
+                     "postAccess": false,
                      "events": [{"advance": 0.5, "type": 12, "keyCode": 54, "flags": 0,
-                                 "withoutUserInfo": true}]}})"));
+                                 "withoutUserInfo": true, "wallStep": -2, "sourcePid": 7}]}})"));
 }
 
 TEST(Standin, GrantsTapsAndSourcesAsTheScenarioSays) {
@@ -124,6 +130,16 @@ TEST(Standin, GrantsTapsAndSourcesAsTheScenarioSays) {
         EXPECT_EQ(CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap.get(), 0), nullptr);
     }
     EXPECT_EQ(standin::liveObjects(), before);
+
+    // Without the permissions a tap loses its key events, and one left with none is refused.
+    standin::loadScenario(R"({"trusted": false, "keyboard": {"listenAccess": false}})");
+    EXPECT_EQ(CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap,
+                               kCGEventTapOptionListenOnly, 0xC00, recordingCallback, nullptr),
+              nullptr);
+    CFRef<CFMachPortRef> narrowed(CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap,
+                                                   kCGEventTapOptionListenOnly, 0x5C00,
+                                                   recordingCallback, nullptr));
+    EXPECT_TRUE(narrowed);
 }
 
 TEST(Standin, FrontmostApplicationFromTheScenario) {

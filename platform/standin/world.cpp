@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -161,6 +162,8 @@ ScriptedEvent parseEvent(const nlohmann::json& value, const std::string& path) {
     ObjectReader reader(value, path);
     ScriptedEvent event;
     event.advance = reader.number("advance", 0.0);
+    reader.expect(event.advance >= 0, "advance", "zero or more (time only goes forward)");
+    event.wallStep = reader.number("wallStep", 0.0);
     const auto* type = reader.find("type");
     if (type == nullptr) {
         throw std::runtime_error(reader.pathOf("type") + " is missing");
@@ -169,6 +172,7 @@ ScriptedEvent parseEvent(const nlohmann::json& value, const std::string& path) {
     event.keyCode = reader.integer<int64_t>("keyCode", 0);
     event.flags = reader.integer<uint64_t>("flags", 0);
     event.withoutUserInfo = reader.boolean("withoutUserInfo", false);
+    event.sourcePid = reader.integer<int64_t>("sourcePid", 0);
     event.afterOutputClosed = reader.boolean("afterOutputClosed", false);
     reader.finish();
     return event;
@@ -489,6 +493,8 @@ Scenario parseScenario(const std::string& text) {
                                    scenario.grantedTaps.push_back(ObjectReader::text(tap, path));
                                });
             }
+            scenario.listenAccess = keyboard.boolean("listenAccess", scenario.listenAccess);
+            scenario.postAccess = keyboard.boolean("postAccess", scenario.postAccess);
             scenario.runLoopSource = keyboard.boolean("runLoopSource", scenario.runLoopSource);
             scenario.eventSource = keyboard.boolean("eventSource", scenario.eventSource);
             scenario.heldFlags = keyboard.integer<uint64_t>("heldFlags", scenario.heldFlags);
@@ -579,6 +585,15 @@ void loadScenario(std::string_view scenarioJson) {
 }
 
 void advanceClock(double seconds) {
+    if (!(seconds >= 0)) {
+        misuse("advanceClock");  // the monotonic clock never goes back
+    }
+    auto& now = world();
+    now.clock += seconds;
+    now.monotonic += static_cast<uint64_t>(std::llround(seconds * 1e9));
+}
+
+void stepWallClock(double seconds) {
     world().clock += seconds;
 }
 

@@ -25,6 +25,7 @@ enum TypeId : CFTypeID {
     machPortType = 35,
     runLoopType = 43,
     runLoopSourceType = 46,
+    fileDescriptorType = 39,
     eventType = 268,
     eventSourceType = 269,
     dataType = 20,
@@ -60,11 +61,13 @@ T* as(const void* ref, const char* operation) {
 }
 
 struct ScriptedEvent {
-    double advance = 0;
+    double advance = 0;   // moves both clocks forward
+    double wallStep = 0;  // moves the wall clock alone, either way
     uint32_t type = 0;
     int64_t keyCode = 0;
     uint64_t flags = 0;
     bool withoutUserInfo = false;
+    int64_t sourcePid = 0;  // the posting process; 0 for the keyboard's own events
     // Delivered only once nobody reads standard output any more: the host has gone.
     bool afterOutputClosed = false;
 };
@@ -131,6 +134,10 @@ struct Scenario {
     std::map<pid_t, ElementScenario> applications;
     std::map<std::string, ElementScenario> elements;
     std::vector<std::string> grantedTaps{"hid-default", "hid-listen-only", "session-listen-only"};
+    // CGPreflightListenEventAccess and CGPreflightPostEventAccess (Input Monitoring, and the
+    // right to post events).
+    bool listenAccess = true;
+    bool postAccess = true;
     bool runLoopSource = true;
     std::vector<ScriptedEvent> events;
     // Like the real run loop, CFRunLoopRun then never returns: the process runs until it is
@@ -156,7 +163,9 @@ std::string utf8(std::u16string_view utf16);
 
 struct World {
     Scenario scenario;
-    double clock = 0;
+    double clock = 0;  // the wall clock
+    // Mach's continuous time, in nanoseconds (its timebase here is 1/1).
+    uint64_t monotonic = 100000ull * 1000000000ull;
     long keyboardEventsCreated = 0;
 };
 

@@ -81,6 +81,9 @@ Process::Process(const ProcessOptions& options) {
         posix_spawn_file_actions_addopen(&actions, 1, options.stdoutPath->c_str(), O_WRONLY, 0);
     } else {
         check(::pipe2(out, O_CLOEXEC) == 0, "pipe");
+        if (options.smallestOutputPipe) {
+            check(::fcntl(out[1], F_SETPIPE_SZ, 0) >= 0, "F_SETPIPE_SZ");
+        }
         if (options.nonBlockingOutput) {
             ::fcntl(out[1], F_SETFL, ::fcntl(out[1], F_GETFL) | O_NONBLOCK);
         }

@@ -20,6 +20,8 @@ struct ProcessOptions {
         std::nullopt;  // a file to open as standard output instead of a pipe
     // Standard output as a pipe whose writing end is non-blocking, as some hosts hand it over.
     bool nonBlockingOutput = false;
+    // Standard output as a pipe of the smallest size the system allows (one page).
+    bool smallestOutputPipe = false;
     // Signals the child starts with ignored and blocked, as the child of a host that ignores them.
     std::vector<int> ignoredSignals = {};
     // The file to run when argv[0] (the first argument) is to be something else.
