@@ -27,6 +27,7 @@ constexpr CGEventFlags shift = 0x20000;
 struct NullOutput {
     NullOutput() : file(std::fopen("/dev/null", "w")) {}
     ~NullOutput() { std::fclose(file); }
+    int fd() const { return fileno(file); }
     FILE* file;
 };
 
@@ -80,7 +81,7 @@ Scenario keyDownThreeHeldFiveShortcuts() {
 
 // The monitor after the setup events, printing to `out`, and one iteration's events.
 struct Prepared {
-    Prepared(const Scenario& scenario, FILE* out) : monitor(scenario.shortcuts, out, out) {
+    Prepared(const Scenario& scenario, int out) : monitor(scenario.shortcuts, out, out) {
         for (const auto& step : scenario.setup) {
             monitor.handle(step.type, event(step).get());
         }
@@ -100,7 +101,7 @@ struct Prepared {
 void runHandling(benchmark::State& state, const Scenario& scenario) {
     standin::loadScenario("{}");
     NullOutput out;
-    Prepared prepared(scenario, out.file);
+    Prepared prepared(scenario, out.fd());
     for (auto _ : state) {
         prepared.iterate();
     }
@@ -110,22 +111,22 @@ void runHandling(benchmark::State& state, const Scenario& scenario) {
 // What one steady-state iteration prints: the setup, one iteration to settle (a first press
 // prints lines its repeats do not), then one captured.
 std::string steadyStateOutput(const Scenario& scenario) {
-    char* buffer = nullptr;
-    size_t size = 0;
-    FILE* capture = open_memstream(&buffer, &size);
+    FILE* capture = std::tmpfile();
     std::string text;
     {
         standin::loadScenario("{}");
-        Prepared prepared(scenario, capture);
+        Prepared prepared(scenario, fileno(capture));
         prepared.iterate();
-        std::fflush(capture);
-        const size_t settled = size;
+        const off_t settled = ::lseek(fileno(capture), 0, SEEK_CUR);
         prepared.iterate();
-        std::fflush(capture);
-        text.assign(buffer + settled, size - settled);
+        const off_t end = ::lseek(fileno(capture), 0, SEEK_CUR);
+        text.resize(static_cast<size_t>(end - settled));
+        if (::pread(fileno(capture), text.data(), text.size(), settled) !=
+            static_cast<ssize_t>(text.size())) {
+            text.clear();
+        }
     }
     std::fclose(capture);
-    std::free(buffer);
     return text;
 }
 

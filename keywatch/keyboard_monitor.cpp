@@ -1,14 +1,15 @@
 #include "keywatch/keyboard_monitor.h"
 
-#include <signal.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <string_view>
 
 #include "keywatch/key_names.h"
+#include "platform/accessibility.h"
+#include "platform/clock.h"
+#include "platform/output.h"
 
 namespace {
 
@@ -18,6 +19,8 @@ constexpr const char* reenabledMessage = "[hotkey-helper] re-enabled event tap\n
 constexpr const char* tapFailedMessage = "[hotkey-helper] failed to create CGEvent tap\n";
 constexpr const char* runLoopSourceFailedMessage =
     "[hotkey-helper] failed to create run loop source\n";
+constexpr const char* hostStoppedReadingMessage =
+    "[hotkey-helper] standard output not read: event tap given up\n";
 constexpr const char* readyPrefix = "[hotkey-helper] ready tap=";
 constexpr const char* suppressLabel = " suppress=";
 constexpr std::string_view keysPrefix = "keys:";
@@ -32,6 +35,19 @@ struct TapAttempt {
     CGEventTapOptions options;
     bool canSuppressEvents;
 };
+
+// Which taps would hear key-downs and key-ups. Without the permission the platform still gives
+// a tap but clears those bits from its mask (CGEvent.h), and a tap that never hears a key must
+// not be announced ready: such an attempt counts as refused. Nothing here prompts the user.
+struct KeyAccess {
+    bool filter = false;     // a tap that may hold events back: Accessibility
+    bool listening = false;  // a listen-only tap: Accessibility or Input Monitoring
+};
+
+KeyAccess keyAccess() {
+    const bool trusted = AXIsProcessTrusted();
+    return {trusted, trusted || CGPreflightListenEventAccess()};
+}
 
 // From the most capable tap to the least; the first one granted wins.
 constexpr TapAttempt tapAttempts[] = {
@@ -92,6 +108,12 @@ const std::vector<std::optional<std::string>>& cachedKeyObjects() {
         return texts;
     }();
     return cache;
+}
+
+// Events a process posted (a paste's Command+V, a text expander's keys) carry its process id;
+// a keyboard's own carry none.
+bool isFromKeyboard(CGEventRef event) {
+    return CGEventGetIntegerValueField(event, kCGEventSourceUnixProcessID) == 0;
 }
 
 bool isTapDisabled(uint32_t type) {
@@ -175,15 +197,16 @@ KeyboardMonitor::~KeyboardMonitor() {
     }
 }
 
-KeyboardMonitor::KeyboardMonitor(std::vector<ShortcutConfig> configured, FILE* out, FILE* err)
+KeyboardMonitor::KeyboardMonitor(std::vector<ShortcutConfig> configured, int out, int err)
     : shortcuts(std::move(configured)),
       detector(shortcuts),
       debugEnabled([] {
           const char* value = std::getenv(debugVariable);
           return value != nullptr && std::strcmp(value, "1") == 0;
       }()),
-      output(out),
-      diagnostics(err) {
+      diagnosticsDescriptor(err),
+      lines(out, maxWaitingOutputBytes, LineOutput::WhenFull::keep),
+      diagnostics(err, maxWaitingDiagnosticBytes, LineOutput::WhenFull::dropNew) {
     watched.reserve(shortcuts.size());
     for (size_t i = 0; i < shortcuts.size(); ++i) {
         const std::string& id = shortcuts[i].id;
@@ -206,7 +229,11 @@ KeyboardMonitor::KeyboardMonitor(std::vector<ShortcutConfig> configured, FILE* o
 
 bool KeyboardMonitor::start() {
     const TapAttempt* granted = nullptr;
+    const KeyAccess access = keyAccess();
     for (const auto& attempt : tapAttempts) {
+        if (!(attempt.options == kCGEventTapOptionDefault ? access.filter : access.listening)) {
+            continue;
+        }
         eventTap.reset(CGEventTapCreate(attempt.location, kCGHeadInsertEventTap, attempt.options,
                                         eventMask, tapCallback, this));
         if (eventTap) {
@@ -216,12 +243,12 @@ bool KeyboardMonitor::start() {
         }
     }
     if (granted == nullptr) {
-        std::fputs(tapFailedMessage, diagnostics);
+        writeAll(diagnosticsDescriptor, tapFailedMessage);
         return false;
     }
     runLoopSource.reset(CFMachPortCreateRunLoopSource(kCFAllocatorDefault, eventTap.get(), 0));
     if (!runLoopSource) {
-        std::fputs(runLoopSourceFailedMessage, diagnostics);
+        writeAll(diagnosticsDescriptor, runLoopSourceFailedMessage);
         eventTap.reset();
         return false;
     }
@@ -229,7 +256,20 @@ bool KeyboardMonitor::start() {
     CGEventTapEnable(eventTap.get(), true);
     writeLine(std::string(readyPrefix) + granted->name + suppressLabel +
               (canSuppressEvents ? "true" : "false") + "\n");
+    lines.send();
     CFRunLoopRun();
+    if (tapGivenUp) {
+        // Outside the callback now: the tap goes for good.
+        CFRunLoopRemoveSource(CFRunLoopGetCurrent(), runLoopSource.get(), kCFRunLoopCommonModes);
+        CFMachPortInvalidate(eventTap.get());
+    }
+    // Whatever still waits, however long the host takes: no tap waits on us any more.
+    lines.sendAll();
+    diagnostics.sendAll();
+    if (tapGivenUp) {
+        writeAll(diagnosticsDescriptor, hostStoppedReadingMessage);
+        return false;
+    }
     return true;
 }
 
@@ -242,6 +282,25 @@ CGEventRef KeyboardMonitor::tapCallback(CGEventTapProxy, CGEventType type, CGEve
 }
 
 CGEventRef KeyboardMonitor::handle(uint32_t type, CGEventRef event) {
+    CGEventRef result = dispatch(type, event);
+    // The event's lines leave together, as far as the descriptors take them now.
+    lines.send();
+    diagnostics.send();
+    if (lines.isOverfull() && !tapGivenUp) {
+        giveUpTap();
+    }
+    return result;
+}
+
+void KeyboardMonitor::giveUpTap() {
+    tapGivenUp = true;
+    if (eventTap) {
+        CGEventTapEnable(eventTap.get(), false);
+    }
+    CFRunLoopStop(CFRunLoopGetCurrent());
+}
+
+CGEventRef KeyboardMonitor::dispatch(uint32_t type, CGEventRef event) {
     if (canSuppressEvents && shouldSuppressFnKeyEvent(type, event)) {
         if (debugEnabled) {
             writeDebugLine("blocked fn key event type=" + std::to_string(type) +
@@ -276,6 +335,7 @@ CGEventRef KeyboardMonitor::handleKeyDown(CGEventRef event) {
     if (!keyCode) {
         return event;
     }
+    releaseModifiersReportedUp(event, *keyCode);
     const CGEventFlags flags = normalizedFlags(CGEventGetFlags(event));
     detector.handleKeyDown(*keyCode);
     emitCurrentKeys();
@@ -293,6 +353,7 @@ CGEventRef KeyboardMonitor::handleKeyUp(CGEventRef event) {
     if (!keyCode) {
         return event;
     }
+    releaseModifiersReportedUp(event, *keyCode);
     for (size_t i = 0; i < shortcuts.size(); ++i) {
         if (!watched[i].traits.isFlagsChangedShortcut && shortcuts[i].keyCode == *keyCode) {
             emitShortcutReleaseIfNeeded(i);
@@ -323,8 +384,12 @@ CGEventRef KeyboardMonitor::handleFlagsChanged(CGEventRef event) {
     if (!keyCode) {
         return event;
     }
-    const CGEventFlags flags = normalizedFlags(CGEventGetFlags(event));
-    const KeyTransition transition = detector.resolveModifierTransition(*keyCode, flags);
+    releaseModifiersReportedUp(event, *keyCode);
+    const CGEventFlags eventFlags = CGEventGetFlags(event);
+    const CGEventFlags flags = normalizedFlags(eventFlags);
+    const KeyTransition transition =
+        (isFromKeyboard(event) ? detector.sideBitTransition(*keyCode, eventFlags) : std::nullopt)
+            .value_or(detector.resolveModifierTransition(*keyCode, flags));
     const auto isActive = [this](size_t i) { return activeShortcutIds[watched[i].idSlot] != 0; };
     switch (transition) {
         case KeyTransition::press:
@@ -338,13 +403,7 @@ CGEventRef KeyboardMonitor::handleFlagsChanged(CGEventRef event) {
             });
             break;
         case KeyTransition::release:
-            // Asked before the release lines, while the released shortcut is still active.
-            if (detector.shouldSuppressFlagsChangedEvent(*keyCode, flags, isActive)) {
-                markFnSuppressionWindow();
-            }
-            forEachModifierShortcut(*keyCode, [this](size_t i) { emitShortcutReleaseIfNeeded(i); });
-            detector.handleKeyUp(*keyCode);
-            emitCurrentKeys();
+            releaseModifier(*keyCode, flags);
             break;
         case KeyTransition::none:
             if (detector.shouldSuppressFlagsChangedEvent(*keyCode, flags, isActive)) {
@@ -360,11 +419,42 @@ CGEventRef KeyboardMonitor::handleFlagsChanged(CGEventRef event) {
     return canSuppressEvents && suppress ? nullptr : event;
 }
 
+void KeyboardMonitor::releaseModifier(uint16_t keyCode, CGEventFlags flags) {
+    // Asked before the release lines, while the released shortcut is still active.
+    const auto isActive = [this](size_t i) { return activeShortcutIds[watched[i].idSlot] != 0; };
+    if (detector.shouldSuppressFlagsChangedEvent(keyCode, flags, isActive)) {
+        markFnSuppressionWindow();
+    }
+    forEachModifierShortcut(keyCode, [this](size_t i) { emitShortcutReleaseIfNeeded(i); });
+    detector.handleKeyUp(keyCode);
+    emitCurrentKeys();
+}
+
+void KeyboardMonitor::releaseModifiersReportedUp(CGEventRef event, uint16_t ownKey) {
+    if (!isFromKeyboard(event)) {
+        return;  // a process's event says nothing of the keys the user holds
+    }
+    const CGEventFlags eventFlags = CGEventGetFlags(event);
+    const auto isUp = [&](uint16_t code) {
+        return code != ownKey && ShortcutDetector::isReportedUp(code, eventFlags);
+    };
+    const auto& held = detector.currentPressingKeyCodes();
+    if (std::none_of(held.begin(), held.end(), isUp)) {
+        return;  // the usual case, without a copy of the list
+    }
+    const std::vector<uint16_t> snapshot = held;  // each release changes the list
+    for (const uint16_t code : snapshot) {
+        if (isUp(code)) {
+            releaseModifier(code, normalizedFlags(eventFlags));
+        }
+    }
+}
+
 void KeyboardMonitor::handleTapDisabled() {
     detector.cleanupStaleKeys();
     if (eventTap) {
         CGEventTapEnable(eventTap.get(), true);
-        std::fputs(reenabledMessage, diagnostics);
+        diagnostics.add(reenabledMessage);
     }
 }
 
@@ -380,7 +470,7 @@ void KeyboardMonitor::emitCurrentKeys() {
         keysLineVersion = version;
     }
     if (keysLineValid) {
-        writeLine(keysLine);
+        writeLine(keysLine, true);
     }
 }
 
@@ -402,18 +492,12 @@ void KeyboardMonitor::emitShortcutReleaseIfNeeded(size_t index) {
     }
 }
 
-void KeyboardMonitor::writeLine(std::string_view line) {
-    std::fwrite(line.data(), 1, line.size(), output);
-    if (std::fflush(output) != 0 && errno == EPIPE) {
-        // Nobody reads the lines any more, yet no SIGPIPE came: on a Mac a pipe can be marked
-        // not to raise it (F_SETNOSIGPIPE). End as the signal would have ended us.
-        ::signal(SIGPIPE, SIG_DFL);
-        ::raise(SIGPIPE);
-    }
+void KeyboardMonitor::writeLine(std::string_view line, bool isKeys) {
+    lines.add(line, isKeys);
 }
 
 bool KeyboardMonitor::isFnWindowOpen() const {
-    return CFAbsoluteTimeGetCurrent() < suppressSystemDefinedUntil;
+    return monotonicNanoseconds() < suppressSystemDefinedUntil;
 }
 
 bool KeyboardMonitor::shouldSuppressFnKeyEvent(uint32_t type, CGEventRef event) const {
@@ -432,10 +516,10 @@ bool KeyboardMonitor::shouldSuppressSystemDefinedEvent(uint32_t type) const {
 }
 
 void KeyboardMonitor::markFnSuppressionWindow() {
-    suppressSystemDefinedUntil = CFAbsoluteTimeGetCurrent() + fnSuppressionWindowSeconds;
+    suppressSystemDefinedUntil = monotonicNanoseconds() + fnSuppressionWindowNanoseconds;
 }
 
 // Callers test debugEnabled first, so no message is built when debugging is off.
-void KeyboardMonitor::writeDebugLine(const std::string& message) const {
-    std::fputs((debugPrefix + message + "\n").c_str(), diagnostics);
+void KeyboardMonitor::writeDebugLine(const std::string& message) {
+    diagnostics.add(debugPrefix + message + "\n");
 }

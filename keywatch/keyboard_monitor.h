@@ -8,14 +8,16 @@
 // invalidates the tap, so the platform has no way left to call the freed object.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "keywatch/line_output.h"
 #include "keywatch/shortcut_config.h"
 #include "keywatch/shortcut_detector.h"
 #include "platform/cf_ref.h"
@@ -25,27 +27,43 @@ class KeyboardMonitor {
   public:
     static constexpr uint32_t systemDefinedEventRawValue = 14;
     static constexpr double fnSuppressionWindowSeconds = 0.55;
+    static constexpr auto fnSuppressionWindowNanoseconds =
+        static_cast<uint64_t>(fnSuppressionWindowSeconds * 1e9);
     static constexpr CGEventMask eventMask = 0x5C00;
+    // Lines that may wait for a host that stopped reading; past this, the tap is given up
+    // (a host that reads nothing for minutes): neither memory nor the keyboard is held.
+    static constexpr size_t maxWaitingOutputBytes = 16 << 20;
+    // Debug lines and messages past this are dropped while nobody reads them.
+    static constexpr size_t maxWaitingDiagnosticBytes = 1 << 20;
 
-    // Lines go to `output`, flushed one by one; messages and debug lines to `diagnostics`.
-    explicit KeyboardMonitor(std::vector<ShortcutConfig> shortcuts, FILE* output = stdout,
-                             FILE* diagnostics = stderr);
+    // Lines go to `output`; messages and debug lines to `diagnostics`. Neither ever blocks an
+    // event: what a descriptor cannot take at once waits for the run loop.
+    explicit KeyboardMonitor(std::vector<ShortcutConfig> shortcuts, int output = STDOUT_FILENO,
+                             int diagnostics = STDERR_FILENO);
     KeyboardMonitor(const KeyboardMonitor&) = delete;
     KeyboardMonitor& operator=(const KeyboardMonitor&) = delete;
     ~KeyboardMonitor();
 
     // Installs the first tap the platform grants, announces it and runs the run loop. False
-    // when no tap or no run-loop source could be had; true once the run loop returns.
+    // when no tap or no run-loop source could be had, or when the tap was given up because the
+    // host stopped reading; true once the run loop returns.
     bool start();
 
     // One delivered event: the event to pass it on, null to swallow it.
     CGEventRef handle(uint32_t type, CGEventRef event);
 
   private:
+    CGEventRef dispatch(uint32_t type, CGEventRef event);
     CGEventRef handleKeyDown(CGEventRef event);
     CGEventRef handleKeyUp(CGEventRef event);
     CGEventRef handleFlagsChanged(CGEventRef event);
     void handleTapDisabled();
+    // A keyboard's event carries the state of every modifier: held keys it says are up were
+    // released where the tap could not see (secure input, a disabled tap, sleep).
+    void releaseModifiersReportedUp(CGEventRef event, uint16_t ownKey);
+    void releaseModifier(uint16_t keyCode, CGEventFlags flags);
+    // The tap stops and the run loop returns: the host has not read for too long.
+    void giveUpTap();
     static CGEventRef tapCallback(CGEventTapProxy proxy, CGEventType type, CGEventRef event,
                                   void* userInfo);
 
@@ -53,8 +71,8 @@ class KeyboardMonitor {
     void emitCurrentKeys();
     void emitShortcutIfNeeded(size_t index);
     void emitShortcutReleaseIfNeeded(size_t index);
-    // One whole line, its newline included, then a flush.
-    void writeLine(std::string_view line);
+    // One whole line, its newline included; it leaves when the event's handling ends.
+    void writeLine(std::string_view line, bool isKeys = false);
 
     // `visit(index)` for each flags-changed shortcut that a release of this key ends.
     template <typename Visit>
@@ -63,7 +81,7 @@ class KeyboardMonitor {
     bool shouldSuppressSystemDefinedEvent(uint32_t type) const;
     bool isFnWindowOpen() const;
     void markFnSuppressionWindow();
-    void writeDebugLine(const std::string& message) const;
+    void writeDebugLine(const std::string& message);
 
     std::vector<ShortcutConfig> shortcuts;
     ShortcutDetector detector;
@@ -86,8 +104,11 @@ class KeyboardMonitor {
     std::string keysLine;
     std::optional<uint64_t> keysLineVersion;
     bool keysLineValid = false;
-    double suppressSystemDefinedUntil = 0;
+    // End of the Fn window, on the monotonic clock, in nanoseconds.
+    uint64_t suppressSystemDefinedUntil = 0;
     bool canSuppressEvents = true;
-    FILE* output;
-    FILE* diagnostics;
+    bool tapGivenUp = false;
+    int diagnosticsDescriptor;
+    LineOutput lines;
+    LineOutput diagnostics;
 };

@@ -20,28 +20,27 @@ constexpr uint32_t systemDefined = 14;
 const std::string rightCmdHeld =
     R"(keys:[{"keyCode":54,"keyName":"RightCmd","enKeyName":"RightCmd"}])";
 
-// A file whose contents can be read back as text after every flush.
+// A file whose contents can be read back as text: a regular file never makes a writer wait.
 class Capture {
   public:
-    Capture() : file(open_memstream(&buffer, &size)) {}
-    ~Capture() {
-        std::fclose(file);
-        std::free(buffer);
-    }
+    Capture() : file(std::tmpfile()) {}
+    ~Capture() { std::fclose(file); }
+    int fd() const { return fileno(file); }
     // Everything written since the last take.
     std::string take() {
-        std::fflush(file);
-        std::string all(buffer, size);
-        std::string fresh = all.substr(consumed);
-        consumed = all.size();
+        std::string fresh;
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = ::pread(fd(), buffer, sizeof buffer, consumed)) > 0) {
+            fresh.append(buffer, static_cast<size_t>(got));
+            consumed += got;
+        }
         return fresh;
     }
-    FILE* file;
 
   private:
-    char* buffer = nullptr;
-    size_t size = 0;
-    size_t consumed = 0;
+    FILE* file;
+    off_t consumed = 0;
 };
 
 class KeyboardMonitorTest : public ::testing::Test {
@@ -52,14 +51,15 @@ class KeyboardMonitorTest : public ::testing::Test {
     }
 
     KeyboardMonitor& monitor(std::vector<ShortcutConfig> shortcuts = defaultShortcuts()) {
-        built.emplace(std::move(shortcuts), out.file, err.file);
+        built.emplace(std::move(shortcuts), out.fd(), err.fd());
         return *built;
     }
 
-    // Hands one event to the monitor; true when it was passed on.
-    bool send(uint32_t type, int64_t keyCode, CGEventFlags flags = 0) {
+    // Hands one event to the monitor, the keyboard's own unless a process posted it; true when
+    // it was passed on.
+    bool send(uint32_t type, int64_t keyCode, CGEventFlags flags = 0, int64_t sourcePid = 0) {
         CFRef<CGEventRef> event(
-            standin::createEvent(static_cast<CGEventType>(type), keyCode, flags));
+            standin::createEvent(static_cast<CGEventType>(type), keyCode, flags, sourcePid));
         CGEventRef returned = built->handle(type, event.get());
         EXPECT_TRUE(returned == nullptr || returned == event.get());
         return returned != nullptr;
@@ -101,6 +101,35 @@ TEST_F(KeyboardMonitorTest, RightCommandPressAndReleaseWithTheDefaultConfigurati
     EXPECT_EQ(err.take(),
               "[hotkey-debug] flagsChanged keyCode=56 flags=shift transition=press\n"
               "[hotkey-debug] flagsChanged keyCode=54 flags=cmd+shift transition=press\n");
+}
+
+TEST_F(KeyboardMonitorTest, AReleaseTheTapNeverSawEndsAtTheKeyboardsNextEvent) {
+    constexpr CGEventFlags left = 0x8, right = 0x10;
+    const std::string a = R"(keys:[{"keyCode":0,"keyName":"A","enKeyName":"A"}])";
+    monitor();
+    send(kCGEventFlagsChanged, 54, command | right);
+    out.take();
+    // A process's event says nothing of the keyboard (pastekey's Command+V has no side bits).
+    send(kCGEventKeyDown, 9, 0, 4242);
+    send(kCGEventKeyUp, 9, 0, 4242);
+    EXPECT_EQ(out.take().find("shortcut-up"), std::string::npos);
+    // Right Command went up where the tap could not see; the keyboard's next event says so.
+    EXPECT_TRUE(send(kCGEventKeyDown, 0));
+    EXPECT_EQ(out.take(), "shortcut-up:transcript-start\nkeys:[]\n" + a + "\n");
+    send(kCGEventKeyUp, 0);
+
+    // Right down, left down, left's release unseen, left down again: right's release still ends
+    // the shortcut, read from the side bits where the shared bit stays set.
+    send(kCGEventFlagsChanged, 54, command | right);
+    send(kCGEventFlagsChanged, 55, command | right | left);
+    out.take();
+    send(kCGEventFlagsChanged, 55, command | right | left);
+    EXPECT_EQ(out.take(), "");
+    send(kCGEventFlagsChanged, 54, command | left);
+    EXPECT_EQ(out.take(),
+              "shortcut-up:transcript-start\n"
+              R"(keys:[{"keyCode":55,"keyName":"LeftCmd","enKeyName":"LeftCmd"}])"
+              "\n");
 }
 
 TEST_F(KeyboardMonitorTest, DebugLinesNeedExactlyOne) {
@@ -217,12 +246,13 @@ TEST_F(KeyboardMonitorTest, KeyCodesOutsideSixteenBitsAreIgnored) {
 TEST_F(KeyboardMonitorTest, KeysLinesEscapeAsThePlatformSerializerForEveryCode) {
     monitor();
     // Two keys held, then released, then the next pair; each line is the whole held list.
+    // With the Fn bit, as a keyboard sends while Fn (179) is held.
     const auto pair = [&](int64_t first, int64_t second) {
-        send(kCGEventKeyDown, first);
-        send(kCGEventKeyDown, second);
+        send(kCGEventKeyDown, first, fn);
+        send(kCGEventKeyDown, second, fn);
         const std::string out = this->out.take();
-        send(kCGEventKeyUp, first);
-        send(kCGEventKeyUp, second);
+        send(kCGEventKeyUp, first, fn);
+        send(kCGEventKeyUp, second, fn);
         this->out.take();
         return out.substr(out.find('\n') + 1);
     };
@@ -280,27 +310,28 @@ TEST_F(KeyboardMonitorTest, FnShortcutOpensTheSuppressionWindow) {
                           "\nshortcut:dictate\n");
     err.take();
 
+    // While Fn is held, every event of the keyboard carries its bit.
     standin::advanceClock(0.5);
-    EXPECT_FALSE(send(kCGEventKeyDown, 63));
-    EXPECT_FALSE(send(kCGEventKeyUp, 179));
+    EXPECT_FALSE(send(kCGEventKeyDown, 63, fn));
+    EXPECT_FALSE(send(kCGEventKeyUp, 179, fn));
     EXPECT_FALSE(send(systemDefined, 0));
-    EXPECT_TRUE(send(kCGEventKeyDown, 0));  // other keys are never held back
+    EXPECT_TRUE(send(kCGEventKeyDown, 0, fn));  // other keys are never held back
     EXPECT_EQ(err.take(),
               "[hotkey-debug] blocked fn key event type=10 keyCode=63\n"
               "[hotkey-debug] blocked fn key event type=11 keyCode=179\n"
               "[hotkey-debug] blocked system-defined event during fn suppression window\n"
-              "[hotkey-debug] keyDown keyCode=0 flags=none\n");
+              "[hotkey-debug] keyDown keyCode=0 flags=fn\n");
     EXPECT_EQ(out.take(), R"(keys:[{"keyCode":63,"keyName":"Fn","enKeyName":"Fn"},)"
                           R"({"keyCode":0,"keyName":"A","enKeyName":"A"}])"
                           "\n");
-    send(kCGEventKeyUp, 0);
+    send(kCGEventKeyUp, 0, fn);
     out.take();
 
     // The window ends 0.55 s after the mark, exactly.
     standin::advanceClock(0.05);
     EXPECT_TRUE(send(systemDefined, 0));
-    EXPECT_TRUE(send(kCGEventKeyDown, 179));
-    EXPECT_TRUE(send(kCGEventKeyUp, 179));
+    EXPECT_TRUE(send(kCGEventKeyDown, 179, fn));
+    EXPECT_TRUE(send(kCGEventKeyUp, 179, fn));
     out.take();
     err.take();
 
@@ -310,6 +341,12 @@ TEST_F(KeyboardMonitorTest, FnShortcutOpensTheSuppressionWindow) {
     standin::advanceClock(0.549);
     EXPECT_FALSE(send(systemDefined, 0));
     standin::advanceClock(0.001);
+    EXPECT_TRUE(send(systemDefined, 0));
+
+    // The window runs on a clock that only goes forward: a wall clock set back changes nothing.
+    send(kCGEventFlagsChanged, 63, fn);
+    standin::stepWallClock(-3600.0);
+    standin::advanceClock(0.55);
     EXPECT_TRUE(send(systemDefined, 0));
 }
 
@@ -353,7 +390,7 @@ TEST_F(KeyboardMonitorTest, SharedIdsAndConfigurationOrder) {
     standin::loadScenario(R"({"keyboard": {"events": [{"type": "keyDown", "keyCode": 0}]}})");
     Capture out;
     std::optional<KeyboardMonitor> monitor;
-    monitor.emplace(defaultShortcuts(), out.file, stderr);
+    monitor.emplace(defaultShortcuts(), out.fd(), STDERR_FILENO);
     const std::string firstRun =
         "[hotkey-helper] ready tap=hid-default suppress=true\n"
         R"(keys:[{"keyCode":0,"keyName":"A","enKeyName":"A"}])"
@@ -362,7 +399,7 @@ TEST_F(KeyboardMonitorTest, SharedIdsAndConfigurationOrder) {
         std::_Exit(2);
     }
     monitor.reset();
-    monitor.emplace(defaultShortcuts(), out.file, stderr);
+    monitor.emplace(defaultShortcuts(), out.fd(), STDERR_FILENO);
     CFRunLoopRun();  // the run loop still holds the old tap's source
     std::_Exit(out.take().empty() ? 0 : 1);
 }
@@ -379,7 +416,7 @@ TEST(KeyboardMonitor, EndsBySigpipeOnceItsReaderHasGoneEvenWhenNoSignalComes) {
             int ends[2];
             ASSERT_EQ(::pipe(ends), 0);
             ::close(ends[0]);
-            KeyboardMonitor monitor(defaultShortcuts(), ::fdopen(ends[1], "w"), stderr);
+            KeyboardMonitor monitor(defaultShortcuts(), ends[1], STDERR_FILENO);
             CFRef<CGEventRef> press(standin::createEvent(kCGEventFlagsChanged, 54, command));
             monitor.handle(kCGEventFlagsChanged, press.get());
             std::exit(0);

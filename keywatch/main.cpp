@@ -19,7 +19,8 @@ constexpr const char* usage =
     "  --version           print the version and exit\n"
     "  --help              print this text and exit\n"
     "Exit status:\n"
-    "  1  no event tap or run-loop source (grant Input Monitoring or Accessibility)\n"
+    "  1  no event tap that hears keys (grant Input Monitoring or Accessibility), no\n"
+    "     run-loop source, or 16 MiB of output left unread (the tap is then given up)\n"
     "  0  the run loop ended\n"
     "HOTKEY_MONITOR_DEBUG=1 adds debug lines on standard error.\n";
 

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <optional>
 
-#include "platform/core_foundation.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -12,14 +12,26 @@ struct ModifierKey {
     uint16_t keyCode;
     CGEventFlags flag;
     uint16_t partner;
+    CGEventFlags sideBit;   // the device-dependent bit of this key; none for Fn
+    CGEventFlags pairBits;  // the side bits of both keys of the pair
 };
 
+constexpr CGEventFlags commandSides = NX_DEVICELCMDKEYMASK | NX_DEVICERCMDKEYMASK;
+constexpr CGEventFlags shiftSides = NX_DEVICELSHIFTKEYMASK | NX_DEVICERSHIFTKEYMASK;
+constexpr CGEventFlags optionSides = NX_DEVICELALTKEYMASK | NX_DEVICERALTKEYMASK;
+constexpr CGEventFlags controlSides = NX_DEVICELCTLKEYMASK | NX_DEVICERCTLKEYMASK;
+
 constexpr ModifierKey modifierKeys[] = {
-    {54, kCGEventFlagMaskCommand, 55},      {55, kCGEventFlagMaskCommand, 54},
-    {56, kCGEventFlagMaskShift, 60},        {60, kCGEventFlagMaskShift, 56},
-    {58, kCGEventFlagMaskAlternate, 61},    {61, kCGEventFlagMaskAlternate, 58},
-    {59, kCGEventFlagMaskControl, 62},      {62, kCGEventFlagMaskControl, 59},
-    {63, kCGEventFlagMaskSecondaryFn, 179}, {179, kCGEventFlagMaskSecondaryFn, 63},
+    {54, kCGEventFlagMaskCommand, 55, NX_DEVICERCMDKEYMASK, commandSides},
+    {55, kCGEventFlagMaskCommand, 54, NX_DEVICELCMDKEYMASK, commandSides},
+    {56, kCGEventFlagMaskShift, 60, NX_DEVICELSHIFTKEYMASK, shiftSides},
+    {60, kCGEventFlagMaskShift, 56, NX_DEVICERSHIFTKEYMASK, shiftSides},
+    {58, kCGEventFlagMaskAlternate, 61, NX_DEVICELALTKEYMASK, optionSides},
+    {61, kCGEventFlagMaskAlternate, 58, NX_DEVICERALTKEYMASK, optionSides},
+    {59, kCGEventFlagMaskControl, 62, NX_DEVICELCTLKEYMASK, controlSides},
+    {62, kCGEventFlagMaskControl, 59, NX_DEVICERCTLKEYMASK, controlSides},
+    {63, kCGEventFlagMaskSecondaryFn, 179, 0, 0},
+    {179, kCGEventFlagMaskSecondaryFn, 63, 0, 0},
 };
 
 // Navigation keys whose key-up releases both members of the pair.
@@ -72,7 +84,7 @@ ShortcutDetector::ShortcutDetector(std::vector<ShortcutConfig> configured)
 
 void ShortcutDetector::handleKeyDown(uint16_t keyCode) {
     cleanupStaleKeys();
-    const double now = CFAbsoluteTimeGetCurrent();
+    const uint64_t now = monotonicNanoseconds();
     const auto held = std::find(pressingKeyCodes.begin(), pressingKeyCodes.end(), keyCode);
     if (held == pressingKeyCodes.end()) {
         pressingKeyCodes.push_back(keyCode);
@@ -94,12 +106,12 @@ void ShortcutDetector::cleanupStaleKeys() {
     if (pressingKeyCodes.empty()) {
         return;
     }
-    const double now = CFAbsoluteTimeGetCurrent();
+    const uint64_t now = monotonicNanoseconds();
     std::vector<uint16_t> stale;
     for (size_t i = 0; i < pressingKeyCodes.size(); ++i) {
         const uint16_t code = pressingKeyCodes[i];
-        if (now - keyPressedTimes[i] > staleKeyThresholdSeconds && !isKeyInTargetShortcuts(code) &&
-            !isStaleCleanupExempt(code)) {
+        if (now - keyPressedTimes[i] > staleKeyThresholdNanoseconds &&
+            !isKeyInTargetShortcuts(code) && !isStaleCleanupExempt(code)) {
             stale.push_back(code);
         }
     }
@@ -145,6 +157,30 @@ KeyTransition ShortcutDetector::resolveModifierTransition(uint16_t keyCode,
     }
     // The bit stays set while the other side is down: the held key is the one that went up.
     return otherPressed ? KeyTransition::release : KeyTransition::none;
+}
+
+std::optional<KeyTransition> ShortcutDetector::sideBitTransition(uint16_t keyCode,
+                                                                 CGEventFlags eventFlags) const {
+    const ModifierKey* key = findModifier(keyCode);
+    if (key == nullptr || (eventFlags & key->pairBits) == 0) {
+        return std::nullopt;
+    }
+    const bool down = (eventFlags & key->sideBit) != 0;
+    if (down != isKeyPressed(keyCode)) {
+        return down ? KeyTransition::press : KeyTransition::release;
+    }
+    return KeyTransition::none;
+}
+
+bool ShortcutDetector::isReportedUp(uint16_t keyCode, CGEventFlags eventFlags) {
+    const ModifierKey* key = findModifier(keyCode);
+    if (key == nullptr) {
+        return false;
+    }
+    if ((eventFlags & key->pairBits) != 0) {
+        return (eventFlags & key->sideBit) == 0;
+    }
+    return (eventFlags & key->flag) == 0;
 }
 
 bool ShortcutDetector::shouldSuppressFlagsChangedEvent(

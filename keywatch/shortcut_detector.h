@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@ enum class KeyTransition { none, press, release };
 class ShortcutDetector {
   public:
     static constexpr double staleKeyThresholdSeconds = 10.0;
+    static constexpr auto staleKeyThresholdNanoseconds =
+        static_cast<uint64_t>(staleKeyThresholdSeconds * 1e9);
     static constexpr uint16_t invalidKeyCode = 0xFFFF;
 
     explicit ShortcutDetector(std::vector<ShortcutConfig> shortcuts);
@@ -42,6 +45,14 @@ class ShortcutDetector {
     void forEachFlagsChangedMatch(uint16_t keyCode, CGEventFlags flags, Visit&& visit) const;
 
     KeyTransition resolveModifierTransition(uint16_t keyCode, CGEventFlags flags) const;
+    // What a keyboard's flags-changed event says of its own key when it carries a side bit of
+    // the key's pair (left or right, IOLLEvent.h): the key's own bit set is a press of a key not
+    // held, clear a release of a held one. Nothing when the event has no side bit of the pair.
+    std::optional<KeyTransition> sideBitTransition(uint16_t keyCode, CGEventFlags eventFlags) const;
+    // Whether a keyboard's event, by its full flags, says this modifier key is up: by the key's
+    // own side bit when the event carries one of its pair, else by its modifier's bit (Fn: the
+    // Fn bit). False for a key that is not a modifier key.
+    static bool isReportedUp(uint16_t keyCode, CGEventFlags eventFlags);
     bool shouldSuppressFlagsChangedEvent(uint16_t keyCode, CGEventFlags flags,
                                          const std::set<std::string>& activeShortcutIds) const;
     // The same answer, with `isActive(index)` telling whether the id of the configured shortcut
@@ -74,9 +85,9 @@ class ShortcutDetector {
     std::vector<ShortcutConfig> shortcuts;
     std::vector<ShortcutTraits> traits;  // one per shortcut, same order
     std::vector<uint16_t> pressingKeyCodes;
-    // The time of each held key's latest key-down, at the key's index in pressingKeyCodes: a
-    // map's node per press would cost an allocation on every modifier press.
-    std::vector<double> keyPressedTimes;
+    // The monotonic time of each held key's latest key-down, at the key's index in
+    // pressingKeyCodes: a map's node per press would cost an allocation on every modifier press.
+    std::vector<uint64_t> keyPressedTimes;
     uint64_t pressingVersion = 0;
 };
 

@@ -100,6 +100,11 @@ TEST_F(ShortcutDetectorTest, StaleKeysAreDroppedStrictlyAfterTenSeconds) {
     standin::advanceClock(3600.0);
     detector.handleKeyDown(2);
     EXPECT_EQ(detector.currentPressingKeyCodes(), (Codes{54, 115, 126, 116, 2}));
+
+    // The wall clock's steps (a time sync, the user's change) are no time passing.
+    standin::stepWallClock(3600.0);
+    detector.handleKeyDown(4);
+    EXPECT_EQ(detector.currentPressingKeyCodes(), (Codes{54, 115, 126, 116, 2, 4}));
 }
 
 TEST_F(ShortcutDetectorTest, FnShortcutProtectsBothFnKeysFromCleanup) {
@@ -162,6 +167,28 @@ TEST_F(ShortcutDetectorTest, ModifierTransitions) {
     detector.handleKeyDown(54);
     EXPECT_EQ(detector.resolveModifierTransition(54, command), KeyTransition::none);
     EXPECT_EQ(detector.resolveModifierTransition(54, 0), KeyTransition::release);
+}
+
+TEST_F(ShortcutDetectorTest, SideBitsTellWhichKeyOfAPairIsDown) {
+    constexpr CGEventFlags leftCmd = 0x8, rightCmd = 0x10, leftShift = 0x2, rightCtrl = 0x2000;
+    detector.handleKeyDown(54);
+    // Own bit set: a press of a key not held, nothing for one held; clear: a release.
+    EXPECT_EQ(detector.sideBitTransition(55, command | leftCmd | rightCmd), KeyTransition::press);
+    EXPECT_EQ(detector.sideBitTransition(54, command | leftCmd | rightCmd), KeyTransition::none);
+    EXPECT_EQ(detector.sideBitTransition(54, command | leftCmd), KeyTransition::release);
+    EXPECT_EQ(detector.sideBitTransition(55, command | rightCmd), KeyTransition::none);
+    // No side bit of the pair, or no pair (Fn): the shared bit's rules decide.
+    EXPECT_EQ(detector.sideBitTransition(54, command | leftShift), std::nullopt);
+    EXPECT_EQ(detector.sideBitTransition(63, fn), std::nullopt);
+
+    EXPECT_TRUE(ShortcutDetector::isReportedUp(54, command | leftCmd));
+    EXPECT_FALSE(ShortcutDetector::isReportedUp(54, command));
+    EXPECT_TRUE(ShortcutDetector::isReportedUp(54, shift | leftShift));
+    EXPECT_TRUE(ShortcutDetector::isReportedUp(59, 0x40000 | rightCtrl));
+    EXPECT_FALSE(ShortcutDetector::isReportedUp(62, 0x40000 | rightCtrl));
+    EXPECT_TRUE(ShortcutDetector::isReportedUp(179, command));
+    EXPECT_FALSE(ShortcutDetector::isReportedUp(63, fn));
+    EXPECT_FALSE(ShortcutDetector::isReportedUp(0, 0));  // not a modifier key
 }
 
 TEST(ShortcutDetectorStatic, ModifierTable) {

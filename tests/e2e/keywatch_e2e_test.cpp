@@ -1,7 +1,9 @@
 // keywatch as a process: its tap lifecycle, lines, messages, statuses and stand-in log.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,20 @@ class KeywatchProcess : public ::testing::Test {
         Outcome r{runProcess(options(scenario, std::move(arguments), std::move(debug))), {}};
         r.log = readLog(dir.path("log.jsonl"));
         return r;
+    }
+
+    // Waits, without reading the process's output, until the stand-in has logged `count`
+    // deliveries; false if that takes longer than `seconds`.
+    bool waitForDeliveries(size_t count, double seconds) const {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (recordsOf(readLog(dir.path("log.jsonl")), "deliver").size() < count) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            ::usleep(20000);
+        }
+        return true;
     }
 
     static json withEvents(json events, json taps = json::array({"hid-default", "hid-listen-only",
@@ -130,6 +146,26 @@ TEST_F(KeywatchProcess, EndsWithStatusOneWhenTheTapCannotBeInstalled) {
     EXPECT_EQ(noSource.liveObjects(), 0);
 }
 
+TEST_F(KeywatchProcess, NeverReadyOnATapThatWouldHearNoKey) {
+    // Input Monitoring without Accessibility: the filter tap would come without key events.
+    json scenario = withEvents(rightCommandPressRelease);
+    scenario["trusted"] = false;
+    const Outcome listening = run(scenario);
+    EXPECT_EQ(listening.result.out.rfind(readyHidListen, 0), 0u);
+    const auto creates = recordsOf(listening.log, "CGEventTapCreate");
+    ASSERT_EQ(creates.size(), 1u);
+    EXPECT_EQ(creates[0].at("options"), 1);
+    EXPECT_EQ(creates[0].at("keptMask"), 0x5C00);
+
+    // Neither permission: no tap is asked for (so no prompt), and status 1.
+    scenario["keyboard"]["listenAccess"] = false;
+    const Outcome none = run(scenario);
+    EXPECT_EQ(none.result.out, "");
+    EXPECT_EQ(none.result.err, "[hotkey-helper] failed to create CGEvent tap\n");
+    EXPECT_EQ(none.result.exitStatus, 1);
+    EXPECT_TRUE(recordsOf(none.log, "CGEventTapCreate").empty());
+}
+
 TEST_F(KeywatchProcess, DefaultShortcutPressedAndReleased) {
     const Outcome r = run(withEvents(rightCommandPressRelease));
     EXPECT_EQ(r.result.out,
@@ -146,9 +182,9 @@ TEST_F(KeywatchProcess, FnShortcutSuppressionWindow) {
         {{"type", "flagsChanged"}, {"keyCode", 63}, {"flags", 0x800000}},  // opens the window
         {{"advance", 0.1}, {"type", "keyDown"}, {"keyCode", 63}},
         {{"advance", 0.1}, {"type", "systemDefined"}},
-        {{"type", "keyDown"}, {"keyCode", 0}},
-        {{"type", "keyUp"}, {"keyCode", 0}},
-        {{"advance", 0.4}, {"type", "keyUp"}, {"keyCode", 179}},    // 0.6 s after: shut
+        {{"type", "keyDown"}, {"keyCode", 0}, {"flags", 0x800000}},  // Fn held
+        {{"type", "keyUp"}, {"keyCode", 0}, {"flags", 0x800000}},
+        {{"advance", 0.4}, {"type", "keyUp"}, {"keyCode", 179}, {"flags", 0x800000}},  // shut
         {{"type", "flagsChanged"}, {"keyCode", 63}, {"flags", 0}},  // release marks again
         {{"advance", 0.5}, {"type", "systemDefined"}},
         {{"advance", 0.05}, {"type", "systemDefined"}},  // 0.55 s after the mark: shut
@@ -286,6 +322,88 @@ TEST_F(KeywatchProcess, EndsAtItsNextLineOnceTheHostHasGoneThoughStartedIgnoring
         << process.out();
     process.closeOutput();
     EXPECT_EQ(process.finish().signal, SIGPIPE);
+}
+
+// The shortcut lines of an output, in order.
+std::vector<std::string> shortcutLines(const std::string& out) {
+    std::vector<std::string> found;
+    for (size_t start = 0, end = 0; start < out.size(); start = end + 1) {
+        end = out.find('\n', start);
+        const std::string line = out.substr(start, end - start);
+        if (line.rfind("shortcut", 0) == 0) {
+            found.push_back(line);
+        }
+    }
+    return found;
+}
+
+// Right Command pressed and released `times` times, as a keyboard sends it.
+json rightCommandPresses(int times) {
+    json events = json::array();
+    for (int i = 0; i < times; ++i) {
+        events.push_back({{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0x100010}});
+        events.push_back({{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0}});
+    }
+    return events;
+}
+
+TEST_F(KeywatchProcess, NeverWaitsForAHostThatStoppedReading) {
+    constexpr int presses = 2000;
+    json scenario = withEvents(rightCommandPresses(presses));
+    scenario["keyboard"]["keepRunning"] = true;
+    ProcessOptions started = options(scenario);
+    started.smallestOutputPipe = true;
+    std::remove(dir.path("log.jsonl").c_str());
+    Process process(started);
+    // Nobody reads, and a page of pipe holds thirty presses: every event is still handled.
+    EXPECT_TRUE(waitForDeliveries(2 * presses, 20));
+    const std::string end = "shortcut-up:transcript-start\nkeys:[]\n";
+    EXPECT_TRUE(process.waitForOutput(
+        [&](const std::string& out) {
+            return out.size() >= end.size() &&
+                   out.compare(out.size() - end.size(), end.size(), end) == 0 &&
+                   shortcutLines(out).size() == 2 * presses;
+        },
+        20));
+    process.kill(SIGTERM);
+    const ProcessResult result = process.finish();
+    EXPECT_EQ(result.out.rfind(readyDefault, 0), 0u);
+    const auto lines = shortcutLines(result.out);
+    ASSERT_EQ(lines.size(), 2u * presses);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        ASSERT_EQ(lines[i],
+                  i % 2 == 0 ? "shortcut:transcript-start" : "shortcut-up:transcript-start")
+            << i;
+    }
+}
+
+TEST_F(KeywatchProcess, GivesTheTapUpWhenTheHostReadsNothingForLong) {
+    // Lines of 100 kB fill the 16 MiB a host may leave unread in 84 presses.
+    const std::string id(100000, 'x');
+    const std::string config =
+        R"([{"id":")" + id +
+        R"(","keyCode":54,"modifiers":["command"],"eventType":"flagsChanged"}])";
+    json scenario = withEvents(rightCommandPresses(200));
+    scenario["keyboard"]["keepRunning"] = true;
+    ProcessOptions started = options(scenario, {"--config-json", config});
+    started.smallestOutputPipe = true;
+    std::remove(dir.path("log.jsonl").c_str());
+    Process process(started);
+    ASSERT_TRUE(waitForDeliveries(168, 20));
+    // Read now: everything written before the tap went, then the process ends on its own.
+    const ProcessResult result = process.finish(60);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.err, "[hotkey-helper] standard output not read: event tap given up\n");
+    const auto log = readLog(dir.path("log.jsonl"));
+    const auto delivered = recordsOf(log, "deliver").size();
+    EXPECT_LT(delivered, 400u);
+    EXPECT_EQ(recordsOf(log, "CGEventTapEnable").back().at("enable"), false);
+    const auto lines = shortcutLines(result.out);
+    ASSERT_EQ(lines.size(), delivered);  // each press and each release said, none after
+    const auto exits = recordsOf(log, "exit");
+    ASSERT_EQ(exits.size(), 1u);
+    EXPECT_EQ(exits[0].at("liveObjects"), 2);
 }
 
 TEST_F(KeywatchProcess, BadScenarioIsTheStandinsOwnFailure) {
