@@ -130,6 +130,25 @@ TEST_F(KeyboardMonitorTest, AReleaseTheTapNeverSawEndsAtTheKeyboardsNextEvent) {
               "shortcut-up:transcript-start\n"
               R"(keys:[{"keyCode":55,"keyName":"LeftCmd","enKeyName":"LeftCmd"}])"
               "\n");
+    send(kCGEventFlagsChanged, 55, 0);
+
+    // A process's modifier event is not read by side bits either.
+    send(kCGEventFlagsChanged, 54, command | right);
+    out.take();
+    send(kCGEventFlagsChanged, 54, command | left, 4242);
+    EXPECT_EQ(out.take(), "");
+    // A modifier's event and a key-up say it as well as a key-down.
+    send(kCGEventFlagsChanged, 56, shift | 0x2);
+    EXPECT_EQ(out.take(),
+              "shortcut-up:transcript-start\nkeys:[]\n"
+              R"(keys:[{"keyCode":56,)"
+              R"("keyName":"LeftShift","enKeyName":"LeftShift"}])"
+              "\n");
+    send(kCGEventFlagsChanged, 56, 0);
+    send(kCGEventFlagsChanged, 54, command | right);
+    out.take();
+    send(kCGEventKeyUp, 0);
+    EXPECT_EQ(out.take(), "shortcut-up:transcript-start\nkeys:[]\nkeys:[]\n");
 }
 
 TEST_F(KeyboardMonitorTest, DebugLinesNeedExactlyOne) {

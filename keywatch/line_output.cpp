@@ -1,5 +1,6 @@
 #include "keywatch/line_output.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
@@ -64,11 +65,13 @@ void LineOutput::send() {
         if (polled <= 0) {
             break;  // no room now
         }
-        if ((ready.revents & POLLNVAL) != 0) {
+        if ((ready.revents & POLLNVAL) != 0 && ::fcntl(descriptor, F_GETFD) == -1) {
             dropEverything();  // no descriptor: nothing can ever be written
             return;
         }
         // Room for PIPE_BUF bytes, or a reader gone (POLLERR, POLLHUP): the write tells which.
+        // A Mac's poll also says POLLNVAL of open devices its kqueue cannot watch (/dev/tty,
+        // /dev/null); those take the write.
         const std::string_view rest(pending.data() + sent, pending.size() - sent);
         const ssize_t written = ::write(descriptor, rest.data(), chunkOf(rest));
         if (written > 0) {

@@ -67,6 +67,21 @@ TEST(LineOutput, WhatWaitsLeavesInOrderWithOnlyTheNewestKeysLine) {
 
     EXPECT_EQ(drain(output, pipe), expected);
     EXPECT_FALSE(output.isOverfull());
+
+    // A keys line still folds once what was written before it has been let go.
+    expected.clear();
+    for (int i = 0; i < 100; ++i) {
+        const std::string line = std::string(99, static_cast<char>('a' + i % 26)) + "\n";
+        output.add(line);
+        expected += line;
+    }
+    output.send();
+    output.add("keys:[1]\n", true);
+    output.add("shortcut:s\n");
+    std::string got = pipe.readAll();
+    output.send();  // most of the buffer written: it is dropped
+    output.add("keys:[2]\n", true);
+    EXPECT_EQ(got + drain(output, pipe), expected + "shortcut:s\nkeys:[2]\n");
 }
 
 TEST(LineOutput, PastItsBoundItDropsOrSaysSo) {

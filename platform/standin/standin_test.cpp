@@ -1,6 +1,7 @@
 #include "platform/standin/standin.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <stdexcept>
 #include <string_view>
@@ -225,6 +226,27 @@ TEST(Standin, RunLoopDeliversUntilDisabledAndAgainAfterReEnable) {
     };
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(CFAbsoluteTimeGetCurrent(), 12.5);
+
+    // A descriptor's callback fires once, between the events, until it is enabled again.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    int calls = 0;
+    CFFileDescriptorContext context{0, &calls, nullptr, nullptr, nullptr};
+    CFRef<CFFileDescriptorRef> writable(CFFileDescriptorCreate(
+        kCFAllocatorDefault, ends[1], true,
+        [](CFFileDescriptorRef, CFOptionFlags, void* info) { ++*static_cast<int*>(info); },
+        &context));
+    CFRef<CFRunLoopSourceRef> watch(
+        CFFileDescriptorCreateRunLoopSource(kCFAllocatorDefault, writable.get(), 0));
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), watch.get(), kCFRunLoopCommonModes);
+    CFFileDescriptorEnableCallBacks(writable.get(), kCFFileDescriptorWriteCallBack);
+    CGEventTapEnable(tap.get(), true);
+    CFRunLoopRun();
+    EXPECT_EQ(calls, 1);
+    CFRunLoopRemoveSource(CFRunLoopGetCurrent(), watch.get(), kCFRunLoopCommonModes);
+    CFRunLoopRemoveSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopCommonModes);
+    CFFileDescriptorInvalidate(writable.get());
+    ::close(ends[0]);
 }
 
 // The status and the value of one copy request; the value is the caller's.

@@ -164,7 +164,7 @@ std::string utf8(std::u16string_view utf16);
 struct World {
     Scenario scenario;
     double clock = 0;  // the wall clock
-    // Mach's continuous time, in nanoseconds (its timebase here is 1/1).
+    // Mach's continuous time, in nanoseconds (handed out in ticks of 125/3 ns).
     uint64_t monotonic = 100000ull * 1000000000ull;
     long keyboardEventsCreated = 0;
 };

@@ -167,14 +167,21 @@ TEST_F(KeywatchProcess, NeverReadyOnATapThatWouldHearNoKey) {
 }
 
 TEST_F(KeywatchProcess, DefaultShortcutPressedAndReleased) {
+    const std::string lines =
+        readyDefault + rightCmd +
+        "\nshortcut:transcript-start\nshortcut-up:transcript-start\nkeys:[]\n";
     const Outcome r = run(withEvents(rightCommandPressRelease));
-    EXPECT_EQ(r.result.out,
-              readyDefault + rightCmd +
-                  "\nshortcut:transcript-start\nshortcut-up:transcript-start\nkeys:[]\n");
+    EXPECT_EQ(r.result.out, lines);
     EXPECT_EQ(r.result.err, "");
     EXPECT_EQ(r.result.exitStatus, 0);
     EXPECT_EQ(r.effects(), (std::vector<std::string>{"passed", "passed"}));
     EXPECT_EQ(r.liveObjects(), 2);
+
+    // An output a Mac's poll cannot watch (a terminal's /dev/tty) still gets every line.
+    ProcessOptions device = options(withEvents(rightCommandPressRelease));
+    device.environment.push_back({"LD_PRELOAD", PRELOAD_SHIM_PATH});
+    device.environment.push_back({"POLL_NVAL_ON_STDOUT", "1"});
+    EXPECT_EQ(runProcess(device).out, lines);
 }
 
 TEST_F(KeywatchProcess, FnShortcutSuppressionWindow) {
@@ -288,6 +295,13 @@ TEST_F(KeywatchProcess, ConfigurationFromTheCommandLine) {
 }
 
 TEST_F(KeywatchProcess, EveryLineReachesThePipeWhileTheProcessRuns) {
+    // Ready before any key: a host waits for this line.
+    json idle = withEvents(json::array());
+    idle["keyboard"]["keepRunning"] = true;
+    Process waiting(options(idle));
+    EXPECT_TRUE(
+        waiting.waitForOutput([&](const std::string& out) { return out == readyDefault; }, 20));
+
     json scenario = withEvents(rightCommandPressRelease);
     scenario["keyboard"]["keepRunning"] = true;
     // Terminated as the README says even by a host whose children start with SIGTERM ignored.

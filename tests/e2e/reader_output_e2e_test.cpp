@@ -42,7 +42,7 @@ TEST(ReaderOutput, OneWriteOfTheWholeResultWhateverThePipe) {
         ASSERT_GE(result.out.size(), resultBytes) << program;
         const size_t whole = result.out.size();
 
-        options.environment.push_back({"LD_PRELOAD", WRITE_COUNTER_PATH});
+        options.environment.push_back({"LD_PRELOAD", PRELOAD_SHIM_PATH});
         options.environment.push_back({"WRITE_COUNTER_LOG", dir.path("writes")});
         options.environment.push_back(
             {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"});
