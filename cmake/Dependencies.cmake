@@ -24,6 +24,8 @@ else()
     add_library(helpers::opus ALIAS PkgConfig::OPUS)
     # Unicode data for the stand-in; on a Mac CoreFoundation has it.
     pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
+    # XML for the stand-in's keyboard layouts (.keylayout files).
+    find_package(pugixml REQUIRED)
 endif()
 find_package(nlohmann_json 3.10 REQUIRED)
 

@@ -186,12 +186,15 @@ CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtual
 
 void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
     const auto* posted = as<__CGEvent>(event, "CGEventPost");
-    standin::log({{"op", "CGEventPost"},
-                  {"tap", tap},
-                  {"keyCode", posted->keyCode},
-                  {"keyDown", posted->type == kCGEventKeyDown},
-                  {"flags", posted->flags},
-                  {"monotonic", monotonicSeconds()}});
+    nlohmann::ordered_json record{
+        {"op", "CGEventPost"},        {"tap", tap},
+        {"keyCode", posted->keyCode}, {"keyDown", posted->type == kCGEventKeyDown},
+        {"flags", posted->flags},     {"monotonic", monotonicSeconds()}};
+    // Without the right to post events the system drops them, and says nothing.
+    if (!standin::world().scenario.postAccess) {
+        record["dropped"] = true;
+    }
+    standin::log(record);
 }
 
 }  // extern "C"

@@ -1,10 +1,12 @@
-// The current keyboard input source and its layout, from the scenario; every translation is
-// logged.
+// The input sources of the scenario and their layouts, handed out as a Mac does: 'uchr' bytes
+// that UCKeyTranslate walks. Every translation is logged.
 #include "platform/keyboard_layout.h"
 
 #include <algorithm>
+#include <set>
 
 #include "platform/standin/objects.h"
+#include "platform/standin/uchr.h"
 
 using standin::as;
 
@@ -12,7 +14,44 @@ namespace {
 
 __CFString layoutDataProperty(u"TISPropertyUnicodeKeyLayoutData", true);
 
+// Live layout data by its first byte: UCKeyTranslate is handed that pointer alone.
+std::set<const __CFData*>& liveLayoutData() {
+    static std::set<const __CFData*> live;
+    return live;
+}
+
+const __CFData* layoutDataAt(const UCKeyboardLayout* start) {
+    for (const __CFData* data : liveLayoutData()) {
+        if (reinterpret_cast<const UCKeyboardLayout*>(data->bytes.data()) == start) {
+            return data;
+        }
+    }
+    return nullptr;
+}
+
+TISInputSourceRef copySource(const char* operation,
+                             const std::optional<standin::InputSourceScenario>& source) {
+    standin::log({{"op", operation}, {"granted", source.has_value()}});
+    if (!source) {
+        return nullptr;
+    }
+    auto* made = new __TISInputSource();
+    if (source->layoutData) {
+        made->layoutData = new __CFData(*source);
+    }
+    return made;
+}
+
 }  // namespace
+
+__CFData::__CFData(const standin::InputSourceScenario& source)
+    : Object(typeIdValue, false), bytes(*source.layoutData), failingKeys(source.failingKeys) {
+    liveLayoutData().insert(this);
+}
+
+__CFData::~__CFData() {
+    liveLayoutData().erase(this);
+}
 
 __TISInputSource::~__TISInputSource() {
     if (layoutData != nullptr) {
@@ -29,20 +68,21 @@ CFTypeID CFDataGetTypeID(void) {
 }
 
 const UInt8* CFDataGetBytePtr(CFDataRef theData) {
-    return reinterpret_cast<const UInt8*>(&as<__CFData>(theData, "CFDataGetBytePtr")->layout);
+    return as<__CFData>(theData, "CFDataGetBytePtr")->bytes.data();
 }
 
 TISInputSourceRef TISCopyCurrentKeyboardInputSource(void) {
-    const auto& source = standin::world().scenario.inputSource;
-    standin::log({{"op", "TISCopyCurrentKeyboardInputSource"}, {"granted", source.has_value()}});
-    if (!source) {
-        return nullptr;
-    }
-    auto* made = new __TISInputSource();
-    if (source->layout) {
-        made->layoutData = new __CFData(*source->layout);
-    }
-    return made;
+    return copySource("TISCopyCurrentKeyboardInputSource", standin::world().scenario.inputSource);
+}
+
+TISInputSourceRef TISCopyCurrentKeyboardLayoutInputSource(void) {
+    return copySource("TISCopyCurrentKeyboardLayoutInputSource",
+                      standin::world().scenario.keyboardLayoutInputSource);
+}
+
+TISInputSourceRef TISCopyCurrentASCIICapableKeyboardLayoutInputSource(void) {
+    return copySource("TISCopyCurrentASCIICapableKeyboardLayoutInputSource",
+                      standin::world().scenario.asciiCapableInputSource);
 }
 
 void* TISGetInputSourceProperty(TISInputSourceRef inputSource, CFStringRef propertyKey) {
@@ -62,37 +102,38 @@ OSStatus UCKeyTranslate(const UCKeyboardLayout* keyLayoutPtr, UInt16 virtualKeyC
                         OptionBits keyTranslateOptions, UInt32* deadKeyState,
                         UniCharCount maxStringLength, UniCharCount* actualStringLength,
                         UniChar unicodeString[]) {
-    if (keyLayoutPtr == nullptr || deadKeyState == nullptr || actualStringLength == nullptr ||
+    const __CFData* data = layoutDataAt(keyLayoutPtr);
+    if (data == nullptr || deadKeyState == nullptr || actualStringLength == nullptr ||
         unicodeString == nullptr) {
         standin::misuse("UCKeyTranslate");
     }
-    const auto& layout = *reinterpret_cast<const standin::KeyboardLayout*>(keyLayoutPtr);
     const UInt32 deadKeyStateGiven = *deadKeyState;
     OSStatus status = noErr;
-    std::u16string text;
-    UInt32 deadKeyStateLeft = 0;
-    if (const auto key = layout.find(virtualKeyCode); key != layout.end()) {
-        status = key->second.status;
-        text = key->second.text;
-        deadKeyStateLeft = key->second.deadKeyState;
+    if (const auto failing = data->failingKeys.find(virtualKeyCode);
+        failing != data->failingKeys.end()) {
+        // A failure the test asked for, with whatever it leaves in the buffer.
+        const std::u16string& left = failing->second.text;
+        const size_t kept = std::min<size_t>(left.size(), maxStringLength);
+        std::copy_n(left.begin(), kept, unicodeString);
+        *actualStringLength = kept;
+        status = failing->second.status;
+    } else {
+        status = standin::translateUchr(
+            data->bytes.data(), virtualKeyCode, keyAction, modifierKeyState, keyboardType,
+            keyTranslateOptions, deadKeyState, maxStringLength, actualStringLength, unicodeString);
     }
-    if (text.size() > maxStringLength) {
-        status = kUCOutputBufferTooSmall;
-        text.clear();
-    }
-    std::copy(text.begin(), text.end(), unicodeString);
-    *actualStringLength = text.size();
-    *deadKeyState = deadKeyStateLeft;
     if (standin::logging()) {
-        standin::log({{"op", "UCKeyTranslate"},
-                      {"keyCode", virtualKeyCode},
-                      {"deadKeyState", deadKeyStateGiven},
-                      {"action", keyAction},
-                      {"modifiers", modifierKeyState},
-                      {"keyboardType", keyboardType},
-                      {"options", keyTranslateOptions},
-                      {"status", status},
-                      {"text", standin::utf8(text)}});
+        standin::log(
+            {{"op", "UCKeyTranslate"},
+             {"keyCode", virtualKeyCode},
+             {"deadKeyState", deadKeyStateGiven},
+             {"action", keyAction},
+             {"modifiers", modifierKeyState},
+             {"keyboardType", keyboardType},
+             {"options", keyTranslateOptions},
+             {"status", status},
+             {"text", standin::utf8(std::u16string(reinterpret_cast<const char16_t*>(unicodeString),
+                                                   *actualStringLength))}});
     }
     return status;
 }

@@ -23,6 +23,20 @@ enum : UInt16 {
     kUCKeyActionDisplay = 3,
 };
 
+enum : OptionBits {
+    kUCKeyTranslateNoDeadKeysBit = 0,
+    kUCKeyTranslateNoDeadKeysMask = 1,
+};
+
+// The modifier byte of UCKeyTranslate is EventRecord's modifiers shifted right by 8.
+enum : UInt32 {
+    cmdKey = 1 << 8,
+    shiftKey = 1 << 9,
+    alphaLock = 1 << 10,
+    optionKey = 1 << 11,
+    controlKey = 1 << 12,
+};
+
 enum : OSStatus {
     noErr = 0,
     paramErr = -50,
@@ -34,6 +48,8 @@ extern "C" {
 extern const CFStringRef kTISPropertyUnicodeKeyLayoutData;
 
 TISInputSourceRef TISCopyCurrentKeyboardInputSource(void);
+TISInputSourceRef TISCopyCurrentKeyboardLayoutInputSource(void);
+TISInputSourceRef TISCopyCurrentASCIICapableKeyboardLayoutInputSource(void);
 void* TISGetInputSourceProperty(TISInputSourceRef inputSource, CFStringRef propertyKey);
 UInt8 LMGetKbdType(void);
 OSStatus UCKeyTranslate(const UCKeyboardLayout* keyLayoutPtr, UInt16 virtualKeyCode,

@@ -1,6 +1,7 @@
 // The stand-in's platform objects. The platform's opaque struct names are defined here.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -129,12 +130,13 @@ struct __AXValue : standin::Object {
     CGPoint point{0, 0};
 };
 
-// The layout data of an input source; its byte pointer is the stand-in's layout itself.
+// The layout data of an input source: the 'uchr' bytes, and the keys a test makes fail.
 struct __CFData : standin::Object {
     static constexpr CFTypeID typeIdValue = standin::dataType;
-    explicit __CFData(standin::KeyboardLayout keys)
-        : Object(typeIdValue, false), layout(std::move(keys)) {}
-    standin::KeyboardLayout layout;
+    explicit __CFData(const standin::InputSourceScenario& source);
+    ~__CFData() override;
+    std::vector<uint8_t> bytes;
+    std::map<uint16_t, standin::FailingKey> failingKeys;
 };
 
 struct __TISInputSource : standin::Object {

@@ -1,4 +1,5 @@
 #include "platform/standin/standin.h"
+#include "platform/standin/world.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -79,6 +80,13 @@ TEST(Standin, RejectsMalformedScenariosNamingTheKey) {
          "elements.a.attributes.AXValue.utf16 is not an integer in range"},
         {R"({"applications": {"x1": {}}})", "applications.x1: not a process id"},
         {R"({"inputSource": {}})", "inputSource.layout is not given"},
+        {R"({"inputSource": {"layout": null, "keylayout": "x"}})", "inputSource.layout is not"},
+        {R"({"inputSource": {"keylayout": "missing.keylayout"}})",
+         "inputSource.keylayout: cannot read ./missing.keylayout"},
+        {R"({"asciiCapableInputSource": {"keylayout": 1}})",
+         "asciiCapableInputSource.keylayout is not a string"},
+        {R"({"keyboardLayoutInputSource": {"layout": {"1": {"deadKeyState": 65536}}}})",
+         "keyboardLayoutInputSource.layout.1.deadKeyState is not an integer in range"},
         {R"({"inputSource": {"layout": {"v": "v"}}})", "inputSource.layout.v: not a key code"},
         {R"({"inputSource": {"layout": {"9": 9}}})", "inputSource.layout.9 is not an object"},
         {R"({"inputSource": {"layout": {"9": {"error": "x"}}}})", "inputSource.layout.9.error is"},
@@ -333,50 +341,122 @@ TEST(Standin, AccessibilityAnswersWithTheValueFormsAndStatusesOfTheScenario) {
     EXPECT_EQ(standin::liveObjects(), before);
 }
 
-// What key `code` types in the current layout, or "error N", or "no source" / "no layout".
-std::u16string typedBy(UInt16 code) {
-    const CFRef<TISInputSourceRef> source(TISCopyCurrentKeyboardInputSource());
+// What a layout types for presses in turn, each handed the dead-key state the last one left.
+struct Typed {
+    OSStatus status = noErr;
+    std::u16string text;          // of the last press
+    bool deadKeyPending = false;  // the last press left a state to go on from
+
+    bool operator==(const Typed&) const = default;
+};
+
+void PrintTo(const Typed& typed, std::ostream* out) {
+    *out << "status " << typed.status << ", \"" << standin::utf8(typed.text) << "\""
+         << (typed.deadKeyPending ? ", a dead key pending" : "");
+}
+
+Typed typedThrough(TISInputSourceRef (*copy)(), std::vector<std::pair<UInt32, UInt16>> presses,
+                   OptionBits options = 0) {
+    const CFRef<TISInputSourceRef> source(copy());
     if (!source) {
-        return u"no source";
+        return {1, u"no source", false};
     }
     const auto data = static_cast<CFDataRef>(
         TISGetInputSourceProperty(source.get(), kTISPropertyUnicodeKeyLayoutData));
     if (data == nullptr) {
-        return u"no layout";
+        return {1, u"no layout", false};
     }
     const auto* layout = reinterpret_cast<const UCKeyboardLayout*>(CFDataGetBytePtr(data));
-    UInt32 deadKeys = 7;
-    UniChar buffer[4] = {};
-    UniCharCount length = 9;
-    const OSStatus status = UCKeyTranslate(layout, code, kUCKeyActionDisplay, 0, LMGetKbdType(), 0,
-                                           &deadKeys, 4, &length, buffer);
-    EXPECT_EQ(deadKeys, 0u);
-    if (status != noErr) {
-        EXPECT_EQ(length, 0u);
-        return u"error " + std::u16string(1, u'0' + static_cast<char16_t>(-status % 10));
+    UInt32 state = 0;
+    Typed typed;
+    for (const auto& [modifiers, code] : presses) {
+        UniChar buffer[4] = {};
+        UniCharCount length = 9;
+        typed.status = UCKeyTranslate(layout, code, kUCKeyActionDown, modifiers, LMGetKbdType(),
+                                      options, &state, 4, &length, buffer);
+        typed.text.assign(reinterpret_cast<const char16_t*>(buffer), length);
     }
-    return std::u16string(reinterpret_cast<const char16_t*>(buffer), length);
+    typed.deadKeyPending = (state & 0xFFFF) != 0;
+    return typed;
 }
 
-TEST(Standin, KeyboardLayoutsAsTheScenarioSays) {
+// The modifier byte UCKeyTranslate takes: EventRecord's modifiers >> 8.
+constexpr UInt32 command = cmdKey >> 8, shift = shiftKey >> 8, option = optionKey >> 8;
+
+TEST(Standin, KeyboardLayoutsCompiledFromKeylayoutFilesTypeAsOnAMac) {
+    struct Case {
+        const char* layout;  // a file of examples/keylayouts, or the scenario's key map
+        int keyboardType;
+        std::vector<std::pair<UInt32, UInt16>> presses;
+        Typed expected;
+        OptionBits options = 0;
+    };
+    const Case cases[] = {
+        {"dvorak", 40, {{0, 47}}, {noErr, u"v"}},
+        {"dvorak", 40, {{command, 47}}, {noErr, u"v"}},
+        {"dvorak", 40, {{shift, 34}}, {noErr, u"C"}},
+        {"dvorak", 40, {{0, 36}}, {noErr, u"\r"}},
+        // The later, overlapping Command rule wins: QWERTY under Command, with Shift too.
+        {"dvorak-qwerty-command", 40, {{0, 9}}, {noErr, u"k"}},
+        {"dvorak-qwerty-command", 40, {{command, 9}}, {noErr, u"v"}},
+        {"dvorak-qwerty-command", 40, {{command | shift, 47}}, {noErr, u"."}},
+        {"polski-dvp", 40, {{0, 47}}, {noErr, u"v"}},
+        {"polski-dvp", 40, {{0, 34}}, {noErr, u"c"}},
+        {"polski-dvp", 40, {{0, 122}}, {noErr, u"\x10"}},  // F1's control character
+        {"workman-p-qwerty-command", 40, {{0, 11}}, {noErr, u"v"}},
+        {"workman-p-qwerty-command", 40, {{command, 9}}, {noErr, u"v"}},
+        {"workman-p-qwerty-command", 40, {{command, 8}}, {noErr, u"c"}},
+        {"russian-universal", 40, {{0, 9}}, {noErr, u"\u043c"}},
+        {"russian-universal", 40, {{command, 9}}, {noErr, u"v"}},
+        {"russian-universal", 40, {{shift | option, 44}}, {noErr, u"", true}},
+        {"russian-universal", 40, {{shift | option, 44}, {shift, 32}}, {noErr, u"\u0403"}},
+        {"dead-acute", 40, {{option, 14}}, {noErr, u"", true}},
+        {"dead-acute", 40, {{option, 14}, {0, 14}}, {noErr, u"\u00e9"}},
+        {"dead-acute", 40, {{option, 14}, {shift, 14}}, {noErr, u"\u00c9"}},
+        {"dead-acute", 40, {{option, 14}, {0, 49}}, {noErr, u"\u00b4"}},
+        {"dead-acute", 40, {{option, 14}, {0, 9}}, {noErr, u"\u00b4v"}},  // the terminator first
+        {"dead-acute", 40, {{option, 14}, {option, 14}}, {noErr, u"\u00b4"}},
+        {"dead-acute", 40, {{option, 14}}, {noErr, u"\u00b4"}, kUCKeyTranslateNoDeadKeysMask},
+        {"dead-acute", 40, {{option, 0}}, {noErr, u"\u4e2d"}},
+        {"dead-acute", 40, {{option, 9}}, {noErr, u"\u221a\u0305"}},
+        {"dead-acute", 40, {{command, 0}}, {noErr, u"a"}},
+        {"dead-acute", 40, {{0, 93}}, {noErr, u""}},
+        {"dead-acute", 200, {{0, 93}}, {noErr, u"\u00a5"}},  // a JIS keyboard
+        {"dead-acute", 200, {{0, 9}}, {noErr, u"v"}},        // its base keys
+        {"dead-acute", 40, {{0, 128}}, {paramErr, u""}},
+        // The scenario's key map: one table for every modifier state.
+        {R"({"47": "V", "3": "ab", "4": "abcde", "5": {"error": -25342, "text": "v"}})",
+         40,
+         {{command, 47}},
+         {noErr, u"V"}},
+        {R"({"3": "ab"})", 40, {{0, 3}}, {noErr, u"ab"}},
+        {R"({"4": "abcde"})", 40, {{0, 4}}, {kUCOutputBufferTooSmall, u""}},
+        {R"({"5": {"error": -25342, "text": "v"}})", 40, {{0, 5}}, {-25342, u"v"}},
+        {R"({"6": {"deadKeyState": 3}})", 40, {{0, 6}}, {noErr, u"", true}},
+        {R"({"6": "\u4e2d", "7": "\ufffe"})", 40, {{0, 6}}, {noErr, u"\u4e2d"}},
+        {R"({"6": "\u4e2d", "7": "\ufffe"})", 40, {{0, 7}}, {noErr, u"\ufffe"}},
+    };
     const long before = standin::liveObjects();
-    standin::loadScenario("{}");
-    EXPECT_EQ(typedBy(9), u"v");
-    EXPECT_EQ(typedBy(8), u"c");
-    EXPECT_EQ(typedBy(10), u"");  // no letter or digit there
-    EXPECT_EQ(LMGetKbdType(), 40);
-    standin::loadScenario(R"({"inputSource": {"layout": {"47": "V", "3": "ab", "4": "abcde",
-        "5": {"error": -25342}}}, "keyboardType": 41})");
-    EXPECT_EQ(typedBy(47), u"V");
-    EXPECT_EQ(typedBy(9), u"");
-    EXPECT_EQ(typedBy(3), u"ab");
-    EXPECT_EQ(typedBy(4), u"error 0");  // five units do not fit in four: -25340
-    EXPECT_EQ(typedBy(5), u"error 2");
-    EXPECT_EQ(LMGetKbdType(), 41);
-    standin::loadScenario(R"({"inputSource": {"layout": null}})");
-    EXPECT_EQ(typedBy(9), u"no layout");
+    for (const auto& c : cases) {
+        const std::string layout = c.layout[0] == '{'
+                                       ? std::string(R"({"layout": )") + c.layout + "}"
+                                       : R"({"keylayout": ")" + std::string(KEYLAYOUTS) + "/" +
+                                             c.layout + R"(.keylayout"})";
+        standin::loadScenario(R"({"keyboardType": )" + std::to_string(c.keyboardType) +
+                              R"(, "inputSource": )" + layout + "}");
+        EXPECT_EQ(typedThrough(TISCopyCurrentKeyboardInputSource, c.presses, c.options), c.expected)
+            << c.layout << " key " << c.presses.back().second;
+    }
+    // Each source as the scenario gives it, the current one's by default.
+    standin::loadScenario(std::string(R"({"inputSource": {"layout": null},
+        "asciiCapableInputSource": {"keylayout": ")") +
+                          KEYLAYOUTS + R"(/dvorak.keylayout"}})");
+    EXPECT_EQ(typedThrough(TISCopyCurrentKeyboardInputSource, {{0, 47}}).text, u"no layout");
+    EXPECT_EQ(typedThrough(TISCopyCurrentKeyboardLayoutInputSource, {{0, 47}}).text, u"no layout");
+    EXPECT_EQ(typedThrough(TISCopyCurrentASCIICapableKeyboardLayoutInputSource, {{0, 47}}).text,
+              u"v");
     standin::loadScenario(R"({"inputSource": null})");
-    EXPECT_EQ(typedBy(9), u"no source");
+    EXPECT_EQ(typedThrough(TISCopyCurrentKeyboardLayoutInputSource, {{0, 9}}).text, u"no source");
     EXPECT_EQ(standin::liveObjects(), before);
 }
 

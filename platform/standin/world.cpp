@@ -15,6 +15,7 @@
 #include <type_traits>
 
 #include "platform/standin/standin.h"
+#include "platform/standin/uchr.h"
 
 namespace standin {
 namespace {
@@ -203,7 +204,10 @@ World loadFromEnvironment() {
             }
             std::stringstream text;
             text << file.rdbuf();
-            loaded.scenario = parseScenario(text.str());
+            const std::string scenarioPath = path;
+            const size_t slash = scenarioPath.rfind('/');
+            loaded.scenario = parseScenario(
+                text.str(), slash == std::string::npos ? "." : scenarioPath.substr(0, slash));
         }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "standin: bad scenario: %s\n", error.what());
@@ -364,54 +368,85 @@ void checkReferences(const Scenario& scenario) {
     }
 }
 
-std::optional<InputSourceScenario> parseInputSource(const nlohmann::json& value) {
+// A key map of the scenario as a layout: one table that every modifier state reads. A dead key
+// is an action that leaves its state; a failing key goes to the side, for UCKeyTranslate.
+InputSourceScenario flatLayout(const nlohmann::json& keys, const std::string& path) {
+    LayoutModel model;
+    InputSourceScenario source;
+    auto& type = model.keyboardTypes.emplace_back();
+    auto& table = type.tables.emplace_back();
+    ObjectReader::forEachMember(
+        keys, path,
+        [&](const std::string& code, const nlohmann::json& typed, const std::string& at) {
+            uint16_t keyCode = 0;
+            const auto [end, error] =
+                std::from_chars(code.data(), code.data() + code.size(), keyCode);
+            if (error != std::errc() || end != code.data() + code.size() ||
+                std::to_string(keyCode) != code) {
+                throw std::runtime_error(at + ": not a key code");
+            }
+            // The table holds the codes of Apple's keyboards, 0 to 127.
+            LayoutModel::Key unused;
+            LayoutModel::Key& key = keyCode < LayoutModel::keyCodes ? table[keyCode] : unused;
+            if (typed.is_string()) {
+                key.output = utf16(typed.get<std::string>());
+                return;
+            }
+            ObjectReader other(typed, at);
+            const auto* status = other.find("error");
+            const auto* deadKey = other.find("deadKeyState");
+            other.expect((status != nullptr) != (deadKey != nullptr), "error",
+                         "given (a text, {\"error\": STATUS[, \"text\": TEXT]} or "
+                         "{\"deadKeyState\": N})");
+            if (status != nullptr) {
+                FailingKey failing{
+                    ObjectReader::integerValue<int32_t>(*status, other.pathOf("error")), {}};
+                if (const auto* text = other.find("text")) {
+                    failing.text = utf16(ObjectReader::text(*text, other.pathOf("text")));
+                }
+                source.failingKeys[keyCode] = failing;
+            } else {
+                key.action = model.actions.size();
+                model.actions.push_back(
+                    {std::nullopt,
+                     ObjectReader::integerValue<uint16_t>(*deadKey, other.pathOf("deadKeyState")),
+                     {}});
+            }
+            other.finish();
+        });
+    source.layoutData = compileUchr(model);
+    return source;
+}
+
+// An input source: null for none, {"layout": null} (no layout data), {"layout": {...}} or
+// {"keylayout": PATH}.
+std::optional<InputSourceScenario> parseInputSource(const nlohmann::json& value,
+                                                    const std::string& path,
+                                                    const std::string& folder) {
     if (value.is_null()) {
         return std::nullopt;
     }
-    ObjectReader source(value, "inputSource");
-    InputSourceScenario parsed;
+    ObjectReader source(value, path);
     const auto* layout = source.find("layout");
-    source.expect(layout != nullptr, "layout", "given (null or key code to text)");
-    if (!layout->is_null()) {
-        parsed.layout.emplace();
-        ObjectReader::forEachMember(
-            *layout, source.pathOf("layout"),
-            [&](const std::string& code, const nlohmann::json& typed, const std::string& at) {
-                uint16_t keyCode = 0;
-                const auto [end, error] =
-                    std::from_chars(code.data(), code.data() + code.size(), keyCode);
-                if (error != std::errc() || end != code.data() + code.size() ||
-                    std::to_string(keyCode) != code) {
-                    throw std::runtime_error(at + ": not a key code");
-                }
-                KeyTranslation translation;
-                if (typed.is_string()) {
-                    translation.text = utf16(typed.get<std::string>());
-                } else {
-                    ObjectReader other(typed, at);
-                    const auto* status = other.find("error");
-                    const auto* deadKey = other.find("deadKeyState");
-                    other.expect((status != nullptr) != (deadKey != nullptr), "error",
-                                 "given (a text, {\"error\": STATUS[, \"text\": TEXT]} or "
-                                 "{\"deadKeyState\": N})");
-                    if (status != nullptr) {
-                        translation.status =
-                            ObjectReader::integerValue<int32_t>(*status, other.pathOf("error"));
-                        if (const auto* text = other.find("text")) {
-                            translation.text =
-                                utf16(ObjectReader::text(*text, other.pathOf("text")));
-                        }
-                    } else {
-                        translation.deadKeyState = ObjectReader::integerValue<uint32_t>(
-                            *deadKey, other.pathOf("deadKeyState"));
-                    }
-                    other.finish();
-                }
-                (*parsed.layout)[keyCode] = translation;
-            });
-    }
+    const auto* keylayout = source.find("keylayout");
+    source.expect((layout != nullptr) != (keylayout != nullptr), "layout",
+                  "given (null, key code to text, or a \"keylayout\" file instead)");
     source.finish();
-    return parsed;
+    if (keylayout != nullptr) {
+        std::string file = ObjectReader::text(*keylayout, source.pathOf("keylayout"));
+        if (!file.empty() && file[0] != '/') {
+            file = folder + "/" + file;
+        }
+        try {
+            return InputSourceScenario{compileUchr(readKeylayout(file)), {}};
+        } catch (const std::runtime_error& error) {
+            throw std::runtime_error(source.pathOf("keylayout") + ": " + error.what());
+        }
+    }
+    if (layout->is_null()) {
+        return InputSourceScenario{};
+    }
+    return flatLayout(*layout, source.pathOf("layout"));
 }
 
 }  // namespace
@@ -433,7 +468,7 @@ void misuse(const char* operation) {
     std::abort();
 }
 
-Scenario parseScenario(const std::string& text) {
+Scenario parseScenario(const std::string& text, const std::string& folder) {
     try {
         const auto document = nlohmann::json::parse(text);
         ObjectReader top(document, "");
@@ -481,7 +516,19 @@ Scenario parseScenario(const std::string& text) {
             scenario.frontmostApplication = found;
         }
         if (const auto* source = top.find("inputSource")) {
-            scenario.inputSource = parseInputSource(*source);
+            scenario.inputSource = parseInputSource(*source, "inputSource", folder);
+        }
+        // The layout an input method types through, and the last ASCII-capable one: the
+        // current source's unless the scenario says otherwise.
+        scenario.keyboardLayoutInputSource = scenario.inputSource;
+        scenario.asciiCapableInputSource = scenario.inputSource;
+        if (const auto* source = top.find("keyboardLayoutInputSource")) {
+            scenario.keyboardLayoutInputSource =
+                parseInputSource(*source, "keyboardLayoutInputSource", folder);
+        }
+        if (const auto* source = top.find("asciiCapableInputSource")) {
+            scenario.asciiCapableInputSource =
+                parseInputSource(*source, "asciiCapableInputSource", folder);
         }
         scenario.keyboardType = top.integer<uint8_t>("keyboardType", scenario.keyboardType);
         if (const auto* keyboardValue = top.find("keyboard")) {
@@ -516,7 +563,7 @@ Scenario parseScenario(const std::string& text) {
     }
 }
 
-KeyboardLayout usLayout() {
+InputSourceScenario usInputSource() {
     static const std::pair<uint16_t, const char16_t*> keys[] = {
         {0, u"a"},  {1, u"s"},  {2, u"d"},  {3, u"f"},  {4, u"h"},  {5, u"g"},
         {6, u"z"},  {7, u"x"},  {8, u"c"},  {9, u"v"},  {11, u"b"}, {12, u"q"},
@@ -525,11 +572,15 @@ KeyboardLayout usLayout() {
         {26, u"7"}, {28, u"8"}, {29, u"0"}, {31, u"o"}, {32, u"u"}, {34, u"i"},
         {35, u"p"}, {37, u"l"}, {38, u"j"}, {40, u"k"}, {45, u"n"}, {46, u"m"},
     };
-    KeyboardLayout layout;
-    for (const auto& [code, text] : keys) {
-        layout[code] = KeyTranslation{text, 0};
-    }
-    return layout;
+    static const std::vector<uint8_t> bytes = [] {
+        LayoutModel model;
+        auto& table = model.keyboardTypes.emplace_back().tables.emplace_back();
+        for (const auto& [code, text] : keys) {
+            table[code].output = text;
+        }
+        return compileUchr(model);
+    }();
+    return {bytes, {}};
 }
 
 const ElementScenario* findElement(const Scenario& scenario, const std::string& id) {

@@ -108,23 +108,22 @@ struct ElementScenario {
     std::map<std::string, Settable> settable;
 };
 
-// What each key of a layout types without modifiers (key code to text), or the status its
-// translation fails with (a failing one may still leave text in the buffer), or, for a dead key,
-// the dead-key state it leaves.
-struct KeyTranslation {
-    std::u16string text;
+// A test's way to make a key's translation fail: the status, and the text it leaves in the
+// buffer all the same.
+struct FailingKey {
     int32_t status = 0;
-    uint32_t deadKeyState = 0;
+    std::u16string text;
 };
-using KeyboardLayout = std::map<uint16_t, KeyTranslation>;
 
-// The current input source: none, one without Unicode layout data, or one with a layout.
+// An input source that is there: without Unicode layout data (an input method), or with a
+// layout as a Mac hands it out, in 'uchr' bytes.
 struct InputSourceScenario {
-    std::optional<KeyboardLayout> layout;
+    std::optional<std::vector<uint8_t>> layoutData;
+    std::map<uint16_t, FailingKey> failingKeys;
 };
 
-// Every letter and digit key of the ANSI keyboard at its macOS key code.
-KeyboardLayout usLayout();
+// The US layout: every letter and digit key of the ANSI keyboard at its macOS key code.
+InputSourceScenario usInputSource();
 
 struct Scenario {
     double clock = 700000000.0;
@@ -147,11 +146,16 @@ struct Scenario {
     std::vector<int64_t> failKeyboardEvents;
     // The modifier flags the user holds: a keyboard event is made carrying them.
     uint64_t heldFlags = 0;
-    std::optional<InputSourceScenario> inputSource = InputSourceScenario{usLayout()};
+    // TISCopyCurrentKeyboardInputSource, TISCopyCurrentKeyboardLayoutInputSource and
+    // TISCopyCurrentASCIICapableKeyboardLayoutInputSource; none when absent.
+    std::optional<InputSourceScenario> inputSource = usInputSource();
+    std::optional<InputSourceScenario> keyboardLayoutInputSource = usInputSource();
+    std::optional<InputSourceScenario> asciiCapableInputSource = usInputSource();
     uint8_t keyboardType = 40;
 };
 
-Scenario parseScenario(const std::string& text);
+// A scenario's text; files it names (keyboard layouts) are found from `folder` unless absolute.
+Scenario parseScenario(const std::string& text, const std::string& folder = ".");
 
 // The element an id names ("systemWide", "app:PID" or a key of `elements`); null when the
 // scenario says nothing of it.
