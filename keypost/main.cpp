@@ -33,13 +33,14 @@ constexpr const char* usage =
     "\n"
     "Posts Command with the key that types \"" KEYPOST_LETTER
     "\" in the user's keyboard layout\n"
-    "into the system's keyboard event stream. Needs the Accessibility permission.\n"
+    "into the system's keyboard event stream. Needs the Accessibility permission and the\n"
+    "right to post events.\n"
     "  --version  print the version and exit\n"
     "  --help     print this text and exit\n"
     "Exit status:\n"
     "  0  posted (a key-up that could not be made is reported on standard error)\n"
     "  1  nothing posted: no event could be made\n"
-    "  2  nothing posted: the Accessibility permission is missing\n";
+    "  2  nothing posted: the Accessibility permission or the right to post events is missing\n";
 
 // Posts one keyboard event at the HID level, from a source of its own; false (with the event
 // message written) when no source or event can be made.
@@ -66,7 +67,8 @@ int main(int argc, char** argv) {
         return EXIT_SUCCESS;
     }
     KEYPOST_KEY = keyCodeForCharacter(letter, fallbackKeyCode);
-    if (!AXIsProcessTrusted()) {
+    // Posting is a permission of its own: without it the system drops the events in silence.
+    if (!AXIsProcessTrusted() || !CGPreflightPostEventAccess()) {
         std::fputs(permissionMessage, stderr);
         return exitPermissionMissing;
     }

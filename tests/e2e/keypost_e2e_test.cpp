@@ -2,6 +2,7 @@
 // messages and statuses, and the order of its platform calls as the stand-in log shows them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <string>
@@ -77,26 +78,51 @@ class KeypostProcess : public ::testing::Test {
     ScratchDir dir;
 };
 
+json withKeylayout(const std::string& file) {
+    return {{"keylayout", std::string(KEYLAYOUTS) + "/" + file}};
+}
+
+// A layout whose Command table types no letter: the keys are read without modifiers then.
+constexpr const char* commandTableWithoutLetters = R"(<?xml version="1.1" encoding="UTF-8"?>
+<keyboard group="126" id="-1" name="No letters with Command">
+  <layouts><layout first="0" last="0" modifiers="m" mapSet="s"/></layouts>
+  <modifierMap id="m" defaultIndex="0">
+    <keyMapSelect mapIndex="0"><modifier keys=""/></keyMapSelect>
+    <keyMapSelect mapIndex="1"><modifier keys="command"/></keyMapSelect>
+  </modifierMap>
+  <keyMapSet id="s">
+    <keyMap index="0"><key code="47" output="v"/><key code="34" output="c"/></keyMap>
+    <keyMap index="1"><key code="47" output="&#x0010;"/></keyMap>
+  </keyMapSet>
+</keyboard>)";
+
 TEST_F(KeypostProcess, PostsTheKeyThatTypesTheLetterAskingKeysInOrderUntilTheFirstMatch) {
-    enum class Lookup { found, noKeyTypesIt, noLayout };
+    enum class Lookup { withCommand, withoutModifiers, noKeyTypesIt, noLayout };
     struct Case {
         const char* name;
         json scenario;
         int pasteKey;
         int copyKey;
         Lookup lookup;
+        const char* source = "TISCopyCurrentKeyboardLayoutInputSource";  // whose layout is read
     };
     json otherKeyboardType = withLayout({{"40", "v"}, {"41", "c"}});
     otherKeyboardType["keyboardType"] = 43;
+    dir.write("no-letters-with-command.keylayout", commandTableWithoutLetters);
+    const json dvorak = withKeylayout("dvorak.keylayout");
     const Case cases[] = {
-        {"the US layout", json::object(), 9, 8, Lookup::found},
+        {"the US layout", json::object(), 9, 8, Lookup::withCommand},
         {"letters moved, their US keys typing others",
-         withLayout({{"9", "k"}, {"8", "j"}, {"47", "v"}, {"34", "c"}}), 47, 34, Lookup::found},
-        {"keys typing the capitals", withLayout({{"20", "V"}, {"21", "C"}}), 20, 21, Lookup::found},
+         withLayout({{"9", "k"}, {"8", "j"}, {"47", "v"}, {"34", "c"}}), 47, 34,
+         Lookup::withCommand},
+        {"keys typing the capitals", withLayout({{"20", "V"}, {"21", "C"}}), 20, 21,
+         Lookup::withCommand},
         {"two keys typing each letter: the lower wins",
-         withLayout({{"50", "v"}, {"12", "V"}, {"40", "c"}, {"41", "c"}}), 12, 40, Lookup::found},
+         withLayout({{"50", "v"}, {"12", "V"}, {"40", "c"}, {"41", "c"}}), 12, 40,
+         Lookup::withCommand},
         {"a key typing two characters is no match",
-         withLayout({{"3", "vv"}, {"4", "cv"}, {"60", "v"}, {"61", "c"}}), 60, 61, Lookup::found},
+         withLayout({{"3", "vv"}, {"4", "cv"}, {"60", "v"}, {"61", "c"}}), 60, 61,
+         Lookup::withCommand},
         {"failing translations are passed over, even with the letter in the buffer",
          withLayout({{"2", {{"error", -25342}}},
                      {"5", {{"error", -50}}},
@@ -105,19 +131,66 @@ TEST_F(KeypostProcess, PostsTheKeyThatTypesTheLetterAskingKeysInOrderUntilTheFir
                      {"30", "v"},
                      {"31", "c"},
                      {"8", {{"error", -25340}}}}),
-         30, 31, Lookup::found},
+         30, 31, Lookup::withCommand},
         {"a dead key leaves nothing to the keys after it",
          withLayout({{"20", {{"deadKeyState", 3}}}, {"30", "v"}, {"31", "c"}}), 30, 31,
-         Lookup::found},
-        {"the keyboard type of the moment", otherKeyboardType, 40, 41, Lookup::found},
+         Lookup::withCommand},
+        {"the keyboard type of the moment", otherKeyboardType, 40, 41, Lookup::withCommand},
         {"a non-Latin layout: the fallback",
          withLayout({{"9", "\u043c"}, {"8", "\u0441"}, {"0", "\u0444"}, {"127", "\u044f"}}), 9, 8,
          Lookup::noKeyTypesIt},
         {"the letters only beyond key 127: the fallback", withLayout({{"128", "v"}, {"129", "c"}}),
          9, 8, Lookup::noKeyTypesIt},
-        {"a source without layout data: the fallback", withLayout(nullptr), 9, 8, Lookup::noLayout},
+        {"no source with layout data: the fallback", withLayout(nullptr), 9, 8, Lookup::noLayout},
         {"no input source: the fallback", {{"inputSource", nullptr}}, 9, 8, Lookup::noLayout},
+        // Real layouts, read through their Command tables as the application reads the keys.
+        {"Dvorak", {{"inputSource", dvorak}}, 47, 34, Lookup::withCommand},
+        {"Dvorak - QWERTY Command: QWERTY under Command",
+         {{"inputSource", withKeylayout("dvorak-qwerty-command.keylayout")}},
+         9,
+         8,
+         Lookup::withCommand},
+        {"Workman-P - QWERTY Command",
+         {{"inputSource", withKeylayout("workman-p-qwerty-command.keylayout")}},
+         9,
+         8,
+         Lookup::withCommand},
+        {"Russian with a Latin Command table",
+         {{"inputSource", withKeylayout("russian-universal.keylayout")}},
+         9,
+         8,
+         Lookup::withCommand},
+        {"no letter under Command: the keys without modifiers",
+         {{"inputSource", {{"keylayout", "no-letters-with-command.keylayout"}}}},
+         47,
+         34,
+         Lookup::withoutModifiers},
+        // An input method has no layout data: the layout it types through counts.
+        {"an input method over Dvorak",
+         {{"inputSource", {{"layout", nullptr}}}, {"keyboardLayoutInputSource", dvorak}},
+         47,
+         34,
+         Lookup::withCommand},
+        {"an input method, only the ASCII-capable layout known",
+         {{"inputSource", {{"layout", nullptr}}},
+          {"keyboardLayoutInputSource", nullptr},
+          {"asciiCapableInputSource", dvorak}},
+         47,
+         34,
+         Lookup::withCommand,
+         "TISCopyCurrentASCIICapableKeyboardLayoutInputSource"},
+        {"no layout but the current source's",
+         {{"keyboardLayoutInputSource", {{"layout", nullptr}}},
+          {"asciiCapableInputSource", nullptr},
+          {"inputSource", dvorak}},
+         47,
+         34,
+         Lookup::withCommand,
+         "TISCopyCurrentKeyboardInputSource"},
     };
+    const std::vector<std::string> sources = {"TISCopyCurrentKeyboardLayoutInputSource",
+                                              "TISCopyCurrentASCIICapableKeyboardLayoutInputSource",
+                                              "TISCopyCurrentKeyboardInputSource"};
     for (const auto& c : cases) {
         for (size_t t = 0; t < std::size(tools); ++t) {
             const Tool& tool = tools[t];
@@ -127,18 +200,41 @@ TEST_F(KeypostProcess, PostsTheKeyThatTypesTheLetterAskingKeysInOrderUntilTheFir
             EXPECT_EQ(r.result.exitStatus, 0);
             EXPECT_EQ(r.result.err, "");
             EXPECT_EQ(r.posted(), (Posted{{key, true}, {key, false}}));
-            EXPECT_EQ(recordsOf(r.log, "TISCopyCurrentKeyboardInputSource").size(), 1u);
+            // The sources in order, up to the first with layout data.
+            std::vector<std::string> asked;
+            for (const auto& record : r.log) {
+                if (record.at("op").get<std::string>().rfind("TISCopy", 0) == 0) {
+                    asked.push_back(record.at("op"));
+                }
+            }
+            const auto read = std::find(sources.begin(), sources.end(), c.source);
+            EXPECT_EQ(asked, c.lookup == Lookup::noLayout
+                                 ? sources
+                                 : std::vector<std::string>(sources.begin(), read + 1));
+            // The Command table's keys first, then, where it has no match, the plain ones.
+            std::vector<std::pair<size_t, int>> expected;  // key code, modifier state
+            const size_t found = static_cast<size_t>(key) + 1;
+            for (size_t i = 0; i < (c.lookup == Lookup::withCommand ? found
+                                    : c.lookup == Lookup::noLayout  ? 0
+                                                                    : keyCodesSearched);
+                 ++i) {
+                expected.emplace_back(i, 1);
+            }
+            if (c.lookup == Lookup::withoutModifiers || c.lookup == Lookup::noKeyTypesIt) {
+                const size_t plain =
+                    c.lookup == Lookup::withoutModifiers ? found : keyCodesSearched;
+                for (size_t i = 0; i < plain; ++i) {
+                    expected.emplace_back(i, 0);
+                }
+            }
             const auto translations = recordsOf(r.log, "UCKeyTranslate");
-            const size_t asked = c.lookup == Lookup::found          ? static_cast<size_t>(key) + 1
-                                 : c.lookup == Lookup::noKeyTypesIt ? keyCodesSearched
-                                                                    : 0;
-            ASSERT_EQ(translations.size(), asked);
-            for (size_t i = 0; i < asked; ++i) {
+            EXPECT_EQ(translations.size(), expected.size());
+            for (size_t i = 0; i < std::min(expected.size(), translations.size()); ++i) {
                 const json& t = translations[i];
-                EXPECT_EQ(t.at("keyCode"), i);
+                EXPECT_EQ(t.at("keyCode"), expected[i].first);
+                EXPECT_EQ(t.at("modifiers"), expected[i].second);
                 EXPECT_EQ(t.at("deadKeyState"), 0) << "a fresh dead-key state for every key";
                 EXPECT_EQ(t.at("action"), 3) << "kUCKeyActionDisplay";
-                EXPECT_EQ(t.at("modifiers"), 0);
                 EXPECT_EQ(t.at("options"), 0);
                 EXPECT_EQ(t.at("keyboardType"), c.scenario.value("keyboardType", 40));
             }
@@ -147,21 +243,29 @@ TEST_F(KeypostProcess, PostsTheKeyThatTypesTheLetterAskingKeysInOrderUntilTheFir
 }
 
 TEST_F(KeypostProcess, WithoutPermissionPostsNothingAfterLookingTheKeyUp) {
-    for (const auto& tool : tools) {
-        SCOPED_TRACE(tool.tag);
-        const Outcome r = run(tool, {{"trusted", false}});
-        EXPECT_EQ(r.result.exitStatus, 2);
-        EXPECT_EQ(r.result.err, tool.tag + " accessibility permission is required\n");
-        for (const char* op :
-             {"CGEventSourceCreate", "CGEventCreateKeyboardEvent", "CGEventPost"}) {
-            EXPECT_EQ(recordsOf(r.log, op).size(), 0u) << op;
+    // Without Accessibility, or without the right to post events (which the system would
+    // drop in silence): the same message and status.
+    const json scenarios[] = {{{"trusted", false}}, {{"keyboard", {{"postAccess", false}}}}};
+    for (const auto& scenario : scenarios) {
+        for (const auto& tool : tools) {
+            SCOPED_TRACE(scenario.dump() + tool.tag);
+            const Outcome r = run(tool, scenario);
+            EXPECT_EQ(r.result.exitStatus, 2);
+            EXPECT_EQ(r.result.err, tool.tag + " accessibility permission is required\n");
+            for (const char* op :
+                 {"CGEventSourceCreate", "CGEventCreateKeyboardEvent", "CGEventPost"}) {
+                EXPECT_EQ(recordsOf(r.log, op).size(), 0u) << op;
+            }
+            // The whole lookup comes before the permission tests.
+            const auto translations = recordsOf(r.log, "UCKeyTranslate");
+            ASSERT_EQ(translations.size(), static_cast<size_t>(tool.usKey) + 1);
+            EXPECT_LT(r.firstOf("TISCopyCurrentKeyboardLayoutInputSource"),
+                      r.firstOf("UCKeyTranslate"));
+            const bool trusted = scenario.value("trusted", true);
+            EXPECT_EQ(r.log.at(r.firstOf("UCKeyTranslate") + translations.size()),
+                      (json{{"op", "AXIsProcessTrusted"}, {"result", trusted}}));
+            EXPECT_EQ(recordsOf(r.log, "CGPreflightPostEventAccess").size(), trusted ? 1u : 0u);
         }
-        // The whole lookup comes before the permission test.
-        const auto translations = recordsOf(r.log, "UCKeyTranslate");
-        ASSERT_EQ(translations.size(), static_cast<size_t>(tool.usKey) + 1);
-        EXPECT_LT(r.firstOf("TISCopyCurrentKeyboardInputSource"), r.firstOf("UCKeyTranslate"));
-        EXPECT_EQ(r.log.at(r.firstOf("UCKeyTranslate") + translations.size()),
-                  (json{{"op", "AXIsProcessTrusted"}, {"result", false}}));
     }
 }
 
