@@ -90,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             layout.emplace();
             const size_t keys = in.below(maxKeys + 1);
             for (size_t k = 0; k < keys; ++k) {
-                const auto code = static_cast<uint16_t>(in.byte());
+                // The layout's table holds key codes 0 to 127.
+                const auto code = static_cast<uint16_t>(in.below(keyCodesSearched));
                 Key key;
                 switch (in.below(8)) {
                     case 6: {

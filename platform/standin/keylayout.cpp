@@ -96,6 +96,16 @@ long number(const pugi::xml_node& node, const char* name) {
     return value;
 }
 
+// A table's number, which the layout holds in one byte.
+long tableNumber(const pugi::xml_node& node, const char* name) {
+    const long table = number(node, name);
+    if (table < 0 || table > 255) {
+        throw std::runtime_error(std::string("<") + node.name() + "> " + name + " " +
+                                 std::to_string(table) + " is not a table number 0-255");
+    }
+    return table;
+}
+
 // The modifier bytes one <modifier keys="..."/> matches: a named key is down, "key?" either
 // way, any other up; "anyShift" is the left, the right or both.
 struct ModifierExpression {
@@ -228,11 +238,11 @@ class KeylayoutReader {
         if (map == modifierMaps.end()) {
             throw std::runtime_error("no <modifierMap id=\"" + mapId + "\">");
         }
-        type.defaultTable = static_cast<uint8_t>(number(map->second, "defaultIndex"));
+        type.defaultTable = static_cast<uint8_t>(tableNumber(map->second, "defaultIndex"));
         type.tableOfModifiers.fill(type.defaultTable);
         // Where several keyMapSelects match a combination, the last one in the file wins.
         for (const auto& select : map->second.children("keyMapSelect")) {
-            const auto table = static_cast<uint8_t>(number(select, "mapIndex"));
+            const auto table = static_cast<uint8_t>(tableNumber(select, "mapIndex"));
             for (const auto& modifier : select.children("modifier")) {
                 const ModifierExpression expression(modifier.attribute("keys").value());
                 for (int byte = 0; byte < 256; ++byte) {
@@ -246,7 +256,7 @@ class KeylayoutReader {
         const pugi::xml_node set = keyMapSet(setId);
         long tables = 0;
         for (const auto& keyMap : set.children("keyMap")) {
-            tables = std::max(tables, number(keyMap, "index") + 1);
+            tables = std::max(tables, tableNumber(keyMap, "index") + 1);
         }
         for (long index = 0; index < tables; ++index) {
             type.tables.push_back(table(setId, index, 0));

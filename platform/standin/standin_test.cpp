@@ -88,6 +88,8 @@ TEST(Standin, RejectsMalformedScenariosNamingTheKey) {
         {R"({"keyboardLayoutInputSource": {"layout": {"1": {"deadKeyState": 65536}}}})",
          "keyboardLayoutInputSource.layout.1.deadKeyState is not an integer in range"},
         {R"({"inputSource": {"layout": {"v": "v"}}})", "inputSource.layout.v: not a key code"},
+        {R"({"inputSource": {"layout": {"128": "v"}}})",
+         "inputSource.layout.128: not a key code 0-127"},
         {R"({"inputSource": {"layout": {"9": 9}}})", "inputSource.layout.9 is not an object"},
         {R"({"inputSource": {"layout": {"9": {"error": "x"}}}})", "inputSource.layout.9.error is"},
         {R"({"keyboardType": 256})", "keyboardType is not an integer in range"},

@@ -385,9 +385,12 @@ InputSourceScenario flatLayout(const nlohmann::json& keys, const std::string& pa
                 std::to_string(keyCode) != code) {
                 throw std::runtime_error(at + ": not a key code");
             }
-            // The table holds the codes of Apple's keyboards, 0 to 127.
-            LayoutModel::Key unused;
-            LayoutModel::Key& key = keyCode < LayoutModel::keyCodes ? table[keyCode] : unused;
+            // The table holds the codes of Apple's keyboards, 0 to 127: a key beyond would never
+            // be translated, and a test naming one could pass without meaning anything.
+            if (keyCode >= LayoutModel::keyCodes) {
+                throw std::runtime_error(at + ": not a key code 0-127");
+            }
+            LayoutModel::Key& key = table[keyCode];
             if (typed.is_string()) {
                 key.output = utf16(typed.get<std::string>());
                 return;
