@@ -5,7 +5,7 @@
 #include "platform/attribute_value.h"
 #include "platform/cf_cast.h"
 #include "platform/cf_string.h"
-#include "platform/frontmost_application.h"
+#include "platform/running_application.h"
 
 namespace {
 
@@ -86,10 +86,7 @@ std::vector<CFRef<AXUIElementRef>> copyAttributeElementsOnly(AXUIElementRef elem
 }
 
 bool isAttributeSettable(AXUIElementRef element, const char* attribute) {
-    const CFRef<CFStringRef> name = makeCFString(attribute);
-    Boolean settable = false;
-    return AXUIElementIsAttributeSettable(element, name.get(), &settable) == kAXErrorSuccess &&
-           settable;
+    return copyAttributeSettable(element, attribute);
 }
 
 bool hasAttribute(AXUIElementRef element, const char* attribute) {

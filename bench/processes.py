@@ -107,7 +107,8 @@ def fieldscan_page_at_the_bounds():
 
 
 def fieldscan_request_bound():
-    fixed = 4 + 2 + 1 + 1 + 9
+    system_wide = 2  # the system-wide element and its focus, which names none on this page
+    fixed = system_wide + 4 + 2 + 1 + 1 + 9
     window_search = 2 * (3 + TOOLBAR_BUTTONS) + 1
     return fixed + window_search + 4 * LINE_LIMIT
 

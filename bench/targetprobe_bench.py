@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """targetprobe on the stand-in, on a tree at the bounds of both searches.
 
-The focused element and its five ancestors each fail all seven insertion queries, and below
+The focused element and its five ancestors each fail all eight insertion queries (each holds a
+text marker range but no editable ancestor), and below
 the focus a tree of three children per element, four levels deep, holds more than enough
 elements for the descendant search to take all 120 entries without finding one. Prints the
 platform requests of one run, counted from the stand-in log, against the bound the searches
@@ -23,7 +24,8 @@ import tempfile
 import time
 
 PLAIN = "AXStaticText"  # a role in no table: every query of the insertion test is asked
-TESTS = 7
+MARKER_RANGE = {"AXSelectedTextMarkerRange": {"attributedString": "marker range"}}
+TESTS = 8
 UPWARD_ELEMENTS = 6
 ENTRIES_TAKEN = 120
 BRANCHING = 3
@@ -41,7 +43,7 @@ def worst_case_scenario():
     elements = {}
     chain = ["focus"] + [f"p{level}" for level in range(1, UPWARD_ELEMENTS + 1)]
     for level, element_id in enumerate(chain):
-        attributes = {"AXRole": PLAIN}
+        attributes = {"AXRole": PLAIN, **MARKER_RANGE}
         if level + 1 < len(chain):
             attributes["AXParent"] = ref(chain[level + 1])
         elements[element_id] = {"attributes": attributes}
@@ -52,7 +54,7 @@ def worst_case_scenario():
         children = [f"{parent_id}.{i}" for i in range(BRANCHING)]
         elements[parent_id]["attributes"]["AXChildren"] = {"array": [ref(c) for c in children]}
         for child in children:
-            elements[child] = {"attributes": {"AXRole": PLAIN}}
+            elements[child] = {"attributes": {"AXRole": PLAIN, **MARKER_RANGE}}
             grow(child, depth + 1)
 
     grow("focus", 1)

@@ -1,6 +1,8 @@
 #include "fieldscan/snapshot_assembly.h"
 
 #include <algorithm>
+#include <climits>
+#include <string_view>
 
 #include "axquery/axquery.h"
 #include "fieldscan/attributes.h"
@@ -8,9 +10,12 @@
 #include "platform/attribute_value.h"
 #include "platform/cf_cast.h"
 #include "platform/cf_string.h"
-#include "platform/frontmost_application.h"
+#include "platform/running_application.h"
 
 namespace {
+
+// NSNotFound, the location AppKit gives a range that is no selection.
+constexpr CFIndex notFound = LONG_MAX;
 
 // The element's own value when it has one, even an empty one; then the selection; then what is
 // visible around it.
@@ -22,14 +27,65 @@ std::u16string fieldTextOf(AXUIElementRef focused, const std::u16string& selecte
     return selected.empty() ? visible : selected;
 }
 
-// Where the text is cut: at the reported range, else around the selected text found in what is
-// written as the visible text.
+// Whether the range, clamped to the field text, holds the selected text: Chromium's offsets
+// drift from its value at paragraph boundaries, and WebKit's text can be a character longer
+// than its value, so a range can cut through a word.
+bool describesSelection(const std::u16string& field, SelectionRange range,
+                        const std::u16string& selected) {
+    if (selected.empty()) {
+        return true;  // a caret: nothing to hold it against
+    }
+    const auto length = static_cast<int64_t>(field.size());
+    const int64_t start = std::clamp(range.location, int64_t{0}, length);
+    const int64_t count = std::clamp(range.length, int64_t{0}, length - start);
+    return std::u16string_view(field).substr(static_cast<size_t>(start),
+                                             static_cast<size_t>(count)) == selected;
+}
+
+// Where the text is cut: at the reported range when it describes the text, else around the
+// selected text found in what is written as the visible text.
 std::optional<TextSplit> splitOf(AXUIElementRef focused, const std::u16string& field,
                                  const std::u16string& visible, const std::u16string& selected) {
-    if (const auto range = selectedRange(focused)) {
+    if (const auto range = selectedRange(focused);
+        range && describesSelection(field, *range, selected)) {
         return splitAroundRange(field, *range);
     }
     return splitAroundSelection(visible.empty() ? field : visible, selected);
+}
+
+// The element with the keyboard focus, and its application. The system-wide element knows the
+// focus even when it is in Spotlight, a launcher or a menu-bar panel, which NSWorkspace never
+// reports in front; only when it names none is the frontmost application asked.
+struct Focus {
+    CFRef<AXUIElementRef> element;
+    CFRef<AXUIElementRef> application;
+    std::optional<std::string> bundleIdentifier;
+};
+
+std::optional<Focus> focusedField() {
+    {
+        const CFRef<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
+        CFRef<AXUIElementRef> focused = focusedElement(systemWide.get());
+        pid_t pid = 0;
+        // An element that cannot say whose it is (gone already): as if none were named.
+        if (focused && AXUIElementGetPid(focused.get(), &pid) == kAXErrorSuccess) {
+            // A process id that no running application has: not a browser.
+            const auto owner = runningApplication(pid);
+            return Focus{std::move(focused),
+                         CFRef<AXUIElementRef>(AXUIElementCreateApplication(pid)),
+                         owner ? owner->bundleIdentifier : std::nullopt};
+        }
+    }
+    const auto application = frontmostApplication();
+    if (!application) {
+        return std::nullopt;
+    }
+    CFRef<AXUIElementRef> applicationElement(AXUIElementCreateApplication(application->pid));
+    auto focused = focusedElement(applicationElement.get());
+    if (!focused) {
+        return std::nullopt;
+    }
+    return Focus{std::move(focused), std::move(applicationElement), application->bundleIdentifier};
 }
 
 }  // namespace
@@ -47,8 +103,9 @@ std::optional<SelectionRange> selectedRange(AXUIElementRef of) {
         return std::nullopt;
     }
     CFRange range{0, 0};
+    // AppKit reports "no selection" as a location of NSNotFound (LONG_MAX).
     if (!AXValueGetValue(packed, kAXValueTypeCFRange, &range) || range.location < 0 ||
-        range.length < 0) {
+        range.length < 0 || range.location == notFound) {
         return std::nullopt;
     }
     return SelectionRange{.location = range.location, .length = range.length};
@@ -61,30 +118,26 @@ bool supportsTextInsertion(AXUIElementRef element) {
 }
 
 ContextSnapshot buildSnapshot() {
+    const AccessibilityRun run;
     if (!AXIsProcessTrusted()) {
         return {};
     }
-    const auto application = frontmostApplication();
-    if (!application) {
+    const auto focus = focusedField();
+    if (!focus) {
         return {};
     }
-    const CFRef<AXUIElementRef> applicationElement(AXUIElementCreateApplication(application->pid));
-    const CFRef<AXUIElementRef> focused = focusedElement(applicationElement.get());
-    if (!focused) {
-        return {};
-    }
-    const bool browser = isBrowserBundle(application->bundleIdentifier);
-    std::u16string visible = resolveVisibleText(focused.get(), applicationElement.get(), browser);
-    std::u16string selected =
-        copyAttributeString(focused.get(), Attribute::selectedText).value_or(u"");
-    std::u16string field = fieldTextOf(focused.get(), selected, visible);
+    const AXUIElementRef focused = focus->element.get();
+    const bool browser = isBrowserBundle(focus->bundleIdentifier);
+    std::u16string visible = resolveVisibleText(focused, focus->application.get(), browser);
+    std::u16string selected = copyAttributeString(focused, Attribute::selectedText).value_or(u"");
+    std::u16string field = fieldTextOf(focused, selected, visible);
 
     ContextSnapshot snapshot;
     snapshot.hasTextSelected = !selected.empty();
     if (field.empty()) {
         snapshot.visibleText = std::move(visible);
     } else {
-        if (auto split = splitOf(focused.get(), field, visible, selected)) {
+        if (auto split = splitOf(focused, field, visible, selected)) {
             snapshot.beforeText = std::move(split->before);
             snapshot.afterText = std::move(split->after);
             snapshot.cursorPosition = split->cursorPosition;
@@ -93,8 +146,8 @@ ContextSnapshot buildSnapshot() {
         snapshot.fullFieldContent = std::move(field);
     }
     snapshot.selectedText = std::move(selected);
-    snapshot.role = role(focused.get());
-    snapshot.subrole = subrole(focused.get());
-    snapshot.editable = supportsTextInsertion(focused.get());
+    snapshot.role = role(focused);
+    snapshot.subrole = subrole(focused);
+    snapshot.editable = supportsTextInsertion(focused);
     return snapshot;
 }

@@ -30,8 +30,8 @@ namespace {
 constexpr int deepestLevel = 6;            // both fieldscan walks look at depths 0 to 6
 constexpr size_t elementsPerWalk = 10000;  // and enter this many elements at most
 constexpr size_t lineLimit = 120;
-constexpr long upwardRequestsAtMost = 6 * 7 + 6;
-constexpr long downwardRequestsAtMost = 2 + 119 * 7 + 120;
+constexpr long upwardRequestsAtMost = 6 * 8 + 6;
+constexpr long downwardRequestsAtMost = 2 + 119 * 8 + 120;
 constexpr size_t upwardElementsTested = 6;
 constexpr size_t descendantEntriesTaken = 120;
 constexpr int descendantMaxDepth = 5;
@@ -166,6 +166,7 @@ class TreeMaker {
         put(a, "AXDOMEditable", editable());
         put(a, "AXSelectedTextRange", selectedRange());
         put(a, "AXSelectedTextMarkerRange", markerRange());
+        put(a, "AXEditableAncestor", parent());
         switch (in.below(4)) {
             case 1:
                 made.valueSettable = Settable::yes;
@@ -513,15 +514,21 @@ class Model {
         }
         const bool answers[] = {boolean(element, "AXEditable"), boolean(element, "AXDOMEditable"),
                                 tree[element].valueSettable == Settable::yes,
-                                present(element, "AXSelectedTextRange"),
-                                present(element, "AXSelectedTextMarkerRange")};
+                                present(element, "AXSelectedTextRange")};
         for (const bool yes : answers) {
             ++requests;
             if (yes) {
                 return true;
             }
         }
-        return false;
+        // A marker range counts only with an editable ancestor that is an element.
+        ++requests;
+        if (!present(element, "AXSelectedTextMarkerRange")) {
+            return false;
+        }
+        ++requests;
+        const Value* ancestor = attribute(element, "AXEditableAncestor");
+        return ancestor != nullptr && ancestor->form == Value::Form::element;
     }
 
     // The element found going up, and the requests made: each element tested, and the parent

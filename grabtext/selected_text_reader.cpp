@@ -21,6 +21,7 @@ constexpr const char* noFocusMessage = "[grabtext] failed to resolve focused ele
 }  // namespace
 
 std::u16string readSelectedTextViaAX() {
+    const AccessibilityRun run;
     if (!AXIsProcessTrusted()) {
         std::fputs(permissionMessage, stderr);
         return {};

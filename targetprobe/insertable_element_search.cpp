@@ -5,6 +5,7 @@
 #include <string>
 
 #include "axquery/axquery.h"
+#include "platform/attribute_value.h"
 #include "platform/cf_cast.h"
 #include "platform/cf_string.h"
 
@@ -51,7 +52,8 @@ bool supportsTextInsertion(AXUIElementRef element) {
            copyAttributeBool(element, Search::axDOMEditableAttribute).value_or(false) ||
            isAttributeSettable(element, Search::axValueAttribute) ||
            hasAttribute(element, Search::axSelectedTextRangeAttribute) ||
-           hasAttribute(element, Search::axTextMarkerRangeAttribute);
+           (hasAttribute(element, Search::axTextMarkerRangeAttribute) &&
+            copyAttributeElement(element, Search::axEditableAncestorAttribute));
 }
 
 CFRef<AXUIElementRef> findInsertableElement(AXUIElementRef startingAt) {
@@ -109,6 +111,7 @@ CFRef<AXUIElementRef> findInsertableDescendant(AXUIElementRef startingAt) {
 }
 
 InsertTargetCheck buildCheck() {
+    const AccessibilityRun run;
     if (!AXIsProcessTrusted()) {
         return {false, InsertTargetCheck::accessibilityMissing, "", ""};
     }

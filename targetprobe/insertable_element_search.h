@@ -25,6 +25,11 @@ struct InsertableElementSearch {
     static constexpr const char* axEditableAttribute = "AXEditable";
     static constexpr const char* axDOMEditableAttribute = "AXDOMEditable";
     static constexpr const char* axTextMarkerRangeAttribute = "AXSelectedTextMarkerRange";
+    // WebKit and Chromium answer a marker range on every element of a page that holds a caret
+    // or a selection anywhere (both build it from the document's selection). It counts only with
+    // an editable ancestor: Chromium names the element itself for an editable root, WebKit an
+    // editable element around it; both answer none for a link, a button or the web area.
+    static constexpr const char* axEditableAncestorAttribute = "AXEditableAncestor";
     static constexpr const char* axValueAttribute = "AXValue";
     static constexpr const char* axSelectedTextRangeAttribute = "AXSelectedTextRange";
     static constexpr const char* axParentAttribute = "AXParent";
@@ -38,7 +43,7 @@ struct InsertableElementSearch {
     static constexpr int descendantMaxDepth = 5;
 };
 
-// Whether the element accepts text; at most seven requests, none after the deciding one.
+// Whether the element accepts text; at most eight requests, none after the deciding one.
 bool supportsTextInsertion(AXUIElementRef element);
 
 // The first element that accepts text on the way up from `startingAt` (itself included).

@@ -71,6 +71,12 @@ const standin::ElementScenario* scenarioOf(const __AXUIElement* element) {
     return standin::findElement(standin::world().scenario, element->id);
 }
 
+// An element whose window closed or whose page reloaded: the platform answers -25202.
+bool isGone(const __AXUIElement* element) {
+    const auto* scenario = scenarioOf(element);
+    return scenario != nullptr && scenario->gone;
+}
+
 }  // namespace
 
 extern "C" {
@@ -100,7 +106,9 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
     const __AXUIElement* asked = elementOf(element);
     AXError status = kAXErrorIllegalArgument;
     *value = nullptr;
-    if (asked != nullptr) {
+    if (asked != nullptr && isGone(asked)) {
+        status = kAXErrorInvalidUIElement;
+    } else if (asked != nullptr) {
         const auto* scenario = scenarioOf(asked);
         const auto found = scenario == nullptr
                                ? std::map<std::string, AttributeValue>::const_iterator{}
@@ -130,7 +138,9 @@ AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attri
     const __AXUIElement* asked = elementOf(element);
     AXError status = kAXErrorIllegalArgument;
     *settable = false;
-    if (asked != nullptr) {
+    if (asked != nullptr && isGone(asked)) {
+        status = kAXErrorInvalidUIElement;
+    } else if (asked != nullptr) {
         const auto* scenario = scenarioOf(asked);
         status = kAXErrorAttributeUnsupported;
         if (scenario != nullptr) {
@@ -150,6 +160,30 @@ AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attri
                       {"attribute", name},
                       {"status", status}});
     }
+    return status;
+}
+
+AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
+    const __AXUIElement* asked = elementOf(element);
+    const auto& scenario = standin::world().scenario;
+    AXError status = kAXErrorSuccess;
+    *pid = 0;
+    constexpr std::string_view applicationPrefix = "app:";
+    if (asked == nullptr || asked->id == "systemWide") {
+        status = kAXErrorIllegalArgument;
+    } else if (isGone(asked)) {
+        status = kAXErrorInvalidUIElement;
+    } else if (asked->id.rfind(applicationPrefix, 0) == 0) {
+        *pid = static_cast<pid_t>(std::stol(asked->id.substr(applicationPrefix.size())));
+    } else if (const auto* described = scenarioOf(asked); described && described->pid) {
+        *pid = *described->pid;
+    } else if (scenario.frontmostApplication) {
+        *pid = scenario.frontmostApplication->pid;
+    } else {
+        status = kAXErrorInvalidUIElement;
+    }
+    standin::log(
+        {{"op", "AXUIElementGetPid"}, {"element", idOf(asked)}, {"status", status}, {"pid", *pid}});
     return status;
 }
 

@@ -40,6 +40,7 @@ extern "C" {
 Boolean AXIsProcessTrusted(void);
 AXUIElementRef AXUIElementCreateSystemWide(void);
 AXUIElementRef AXUIElementCreateApplication(pid_t pid);
+AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid);
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                       CFTypeRef* value);
 AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attribute,

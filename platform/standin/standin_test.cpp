@@ -12,8 +12,8 @@
 #include "platform/cf_ref.h"
 #include "platform/cf_string.h"
 #include "platform/core_foundation.h"
-#include "platform/frontmost_application.h"
 #include "platform/keyboard_layout.h"
+#include "platform/running_application.h"
 
 namespace {
 
@@ -79,6 +79,12 @@ TEST(Standin, RejectsMalformedScenariosNamingTheKey) {
         {R"({"elements": {"a": {"attributes": {"AXValue": {"utf16": [65536]}}}}})",
          "elements.a.attributes.AXValue.utf16 is not an integer in range"},
         {R"({"applications": {"x1": {}}})", "applications.x1: not a process id"},
+        {R"({"elements": {"a": {"pid": "501"}}})", "elements.a.pid is not an integer"},
+        {R"({"elements": {"a": {"gone": 1}}})", "elements.a.gone is not a boolean"},
+        {R"({"runningApplications": {"501": {}}})",
+         "runningApplications.501.bundleIdentifier is not given"},
+        {R"({"runningApplications": {"501": {"bundleIdentifier": null, "name": "x"}}})",
+         "unknown key runningApplications.501.name"},
         {R"({"inputSource": {}})", "inputSource.layout is not given"},
         {R"({"inputSource": {"layout": null, "keylayout": "x"}})", "inputSource.layout is not"},
         {R"({"inputSource": {"keylayout": "missing.keylayout"}})",

@@ -337,6 +337,10 @@ ElementScenario parseElement(const nlohmann::json& value, const std::string& pat
                 element.settable[name] = parsed;
             });
     }
+    if (const auto* pid = reader.find("pid")) {
+        element.pid = ObjectReader::integerValue<pid_t>(*pid, reader.pathOf("pid"));
+    }
+    element.gone = reader.boolean("gone", false);
     reader.finish();
     return element;
 }
@@ -508,7 +512,7 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
             ObjectReader application(*front, "frontmostApplication");
             const auto* pid = application.find("pid");
             application.expect(pid != nullptr, "pid", "given");
-            FrontmostApplication found{
+            RunningApplication found{
                 ObjectReader::integerValue<pid_t>(*pid, application.pathOf("pid")), std::nullopt};
             if (const auto* bundle = application.find("bundleIdentifier");
                 bundle && !bundle->is_null()) {
@@ -517,6 +521,28 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
             }
             application.finish();
             scenario.frontmostApplication = found;
+        }
+        if (const auto* running = top.find("runningApplications")) {
+            ObjectReader::forEachMember(
+                *running, "runningApplications",
+                [&](const std::string& key, const nlohmann::json& value, const std::string& at) {
+                    pid_t pid = 0;
+                    const auto [end, error] =
+                        std::from_chars(key.data(), key.data() + key.size(), pid);
+                    if (error != std::errc() || end != key.data() + key.size() ||
+                        std::to_string(pid) != key) {
+                        throw std::runtime_error(at + ": not a process id");
+                    }
+                    ObjectReader application(value, at);
+                    const auto* bundle = application.find("bundleIdentifier");
+                    application.expect(bundle != nullptr, "bundleIdentifier",
+                                       "given (a text or null)");
+                    scenario.runningApplications[pid] =
+                        bundle->is_null() ? std::nullopt
+                                          : std::optional(ObjectReader::text(
+                                                *bundle, application.pathOf("bundleIdentifier")));
+                    application.finish();
+                });
         }
         if (const auto* source = top.find("inputSource")) {
             scenario.inputSource = parseInputSource(*source, "inputSource", folder);

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/frontmost_application.h"
 #include "platform/keyboard_events.h"
+#include "platform/running_application.h"
 
 namespace standin {
 
@@ -106,6 +106,8 @@ struct Settable {
 struct ElementScenario {
     std::map<std::string, AttributeValue> attributes;
     std::map<std::string, Settable> settable;
+    std::optional<pid_t> pid;  // AXUIElementGetPid; the frontmost application's when absent
+    bool gone = false;         // closed or reloaded: every request answers -25202
 };
 
 // A test's way to make a key's translation fail: the status, and the text it leaves in the
@@ -128,7 +130,9 @@ InputSourceScenario usInputSource();
 struct Scenario {
     double clock = 700000000.0;
     bool trusted = true;
-    std::optional<FrontmostApplication> frontmostApplication;
+    std::optional<RunningApplication> frontmostApplication;
+    // What NSRunningApplication finds by process id (the frontmost application besides).
+    std::map<pid_t, std::optional<std::string>> runningApplications;
     ElementScenario systemWide;
     std::map<pid_t, ElementScenario> applications;
     std::map<std::string, ElementScenario> elements;

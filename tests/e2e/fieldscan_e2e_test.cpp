@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -22,8 +23,10 @@ const std::string safari = "com.apple.Safari";
 // fieldscan's allowance of elements entered per walk of the accessibility tree.
 constexpr size_t childrenPerWalk = 100000;
 constexpr size_t elementsPerWalk = 10000;
-// Every run starts so; then come the requests for the visible text.
-const Requests opening = {"trusted", "frontmost", "create 501", "app:501 AXFocusedUIElement"};
+// Every run whose system-wide element names no focus starts so; then come the requests for
+// the visible text.
+const Requests opening = {"trusted",   "create systemWide", "systemWide AXFocusedUIElement",
+                          "frontmost", "create 501",        "app:501 AXFocusedUIElement"};
 
 json refTo(const std::string& id) {
     return {{"element", id}};
@@ -96,8 +99,9 @@ struct Outcome {
     std::vector<json> log;
     json snapshot{};  // the output parsed; discarded when it is not JSON
 
-    // Every request in order: "trusted", "frontmost", "create PID", "ELEMENT ATTRIBUTE" for a
-    // read and "ELEMENT settable ATTRIBUTE" for a settable test.
+    // Every request in order: "trusted", "frontmost", "create PID", "create systemWide",
+    // "pid ELEMENT" (whose element it is), "running PID" (the application with that id),
+    // "ELEMENT ATTRIBUTE" for a read and "ELEMENT settable ATTRIBUTE" for a settable test.
     Requests requests() const {
         Requests made;
         for (const auto& r : log) {
@@ -108,6 +112,12 @@ struct Outcome {
                 made.push_back("frontmost");
             } else if (op == "AXUIElementCreateApplication") {
                 made.push_back("create " + r.at("pid").dump());
+            } else if (op == "AXUIElementCreateSystemWide") {
+                made.push_back("create systemWide");
+            } else if (op == "AXUIElementGetPid") {
+                made.push_back("pid " + r.at("element").get<std::string>());
+            } else if (op == "runningApplication") {
+                made.push_back("running " + r.at("pid").dump());
             } else if (op != "exit") {
                 const json& asked = r.at("element");  // null: asked of something not an element
                 made.push_back((asked.is_string() ? asked.get<std::string>() : asked.dump()) +
@@ -175,12 +185,13 @@ TEST_F(FieldscanProcess, EmptySnapshotWhenNoFocusedElementIsReached) {
         json scenario;
         Requests requests;
     };
+    const Requests systemWideFirst = {"trusted", "create systemWide",
+                                      "systemWide AXFocusedUIElement"};
     const Case cases[] = {
         {"without the permission", untrusted, {"trusted"}},
-        {"no application in front", noApplication, {"trusted", "frontmost"}},
-        {"an application without focus",
-         noFocus,
-         {"trusted", "frontmost", "create 502", "app:502 AXFocusedUIElement"}},
+        {"no application in front", noApplication, joined(systemWideFirst, {"frontmost"})},
+        {"an application without focus", noFocus,
+         joined(systemWideFirst, {"frontmost", "create 502", "app:502 AXFocusedUIElement"})},
         {"a focus answered with a list", listedFocus, opening},
     };
     for (const auto& c : cases) {
@@ -207,6 +218,52 @@ TEST_F(FieldscanProcess, OrdinaryFieldRequestsAndOutput) {
                                              "field AXRole", "field AXSubrole", "field AXEditable",
                                              "field AXDOMEditable", "field settable AXValue"}));
     EXPECT_EQ(run(caret, {"--help", "AXValue"}).result.out, out);  // arguments change nothing
+}
+
+TEST_F(FieldscanProcess, TheFieldWithTheFocusEvenWhenSpotlightIsNotTheFrontmostApplication) {
+    // Mail is in front with a draft focused; the system-wide focus is Spotlight's field.
+    json scenario =
+        frontApplication({{"field", element("AXTextArea", {{"AXValue", "private"}})},
+                          {"spotlight", element("AXTextField", {{"AXValue", "weather"}})}});
+    scenario["systemWide"] = {{"attributes", {{"AXFocusedUIElement", refTo("spotlight")}}}};
+    scenario["elements"]["spotlight"]["pid"] = 777;
+    scenario["runningApplications"] = {{"777", {{"bundleIdentifier", "com.apple.Spotlight"}}},
+                                       {"601", {{"bundleIdentifier", safari}}}};
+    const Outcome spotlight = run(scenario);
+    EXPECT_EQ(spotlight.snapshot,
+              snapshotWith(R"({"visibleText":"weather","fullFieldContent":"weather",)"
+                           R"("role":"AXTextField"})"));
+    const Requests opened = {"trusted",       "create systemWide", "systemWide AXFocusedUIElement",
+                             "pid spotlight", "running 777",       "create 777"};
+    const Requests made = spotlight.requests();
+    ASSERT_GE(made.size(), opened.size());
+    EXPECT_EQ(Requests(made.begin(), made.begin() + static_cast<long>(opened.size())), opened);
+    EXPECT_EQ(spotlight.count("frontmost") + spotlight.count("field AXValue"), 0u);
+
+    // The browser flag is the focused element's application's: a page's window is searched.
+    scenario["elements"]["spotlight"]["pid"] = 601;
+    EXPECT_EQ(run(scenario).count("app:601 AXFocusedWindow"), 1u);
+    // A process id no running application has: not a browser, its application element all the
+    // same.
+    scenario["elements"]["spotlight"]["pid"] = 888;
+    const Outcome unknown = run(scenario);
+    EXPECT_EQ(unknown.count("create 888"), 1u);
+    EXPECT_EQ(unknown.count("app:888 AXFocusedWindow"), 0u);
+    EXPECT_EQ(unknown.snapshot, spotlight.snapshot);
+    // A focus gone before it could say whose it is: the frontmost application's, as when none
+    // is named.
+    scenario["elements"]["spotlight"]["gone"] = true;
+    EXPECT_EQ(run(scenario).snapshot.at("fullFieldContent"), "private");
+}
+
+TEST_F(FieldscanProcess, AnApplicationThatStopsAnsweringIsAskedNothingMore) {
+    // -25204: the request waited the platform's whole time-out. The snapshot is what came before.
+    const Outcome r = run(frontApplication(
+        {{"field",
+          element("AXTextField", {{"AXValue", "hello"}, {"AXSelectedText", {{"error", -25204}}}},
+                  {{"AXValue", true}})}}));
+    EXPECT_EQ(r.requests(), joined(opening, {"field AXValue", "field AXSelectedText"}));
+    EXPECT_EQ(r.snapshot, snapshotWith(R"({"visibleText":"hello","fullFieldContent":"hello"})"));
 }
 
 TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
@@ -276,6 +333,18 @@ TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
         {"a negative length",
          {{"AXValue", "a b"}, {"AXSelectedTextRange", range(1, -1)}},
          R"({"visibleText":"a b","fullFieldContent":"a b"})",
+         2},
+        {"AppKit's no selection, at NSNotFound, is no range",
+         {{"AXValue", "a b"}, {"AXSelectedTextRange", range(LONG_MAX, 0)}},
+         R"({"visibleText":"a b","fullFieldContent":"a b"})",
+         2},
+        {"a range that does not hold the selected text: the selection searched",
+         {{"AXValue", "one two three"},
+          {"AXSelectedText", "two"},
+          {"AXSelectedTextRange", range(5, 3)}},
+         R"({"visibleText":"one two three","beforeText":"one ","afterText":" three",)"
+         R"("selectedText":"two","cursorPosition":4,"hasTextSelected":true,)"
+         R"("fullFieldContent":"one two three","editable":true})",
          2},
     };
     for (const auto& c : cases) {
@@ -416,14 +485,15 @@ TEST_F(FieldscanProcess, OutputEscapesAndRepairsText) {
               "\"cursorPosition\":-1,\"hasTextSelected\":true,\"fullFieldContent\":\"\","
               "\"role\":\"AXTextField\",\"subrole\":\"\",\"editable\":false}");
 
-    // A caret between the halves of a pair, and lone halves in the element's own texts.
+    // A selection of the second half of a pair: a cut between the halves, and a lone half as
+    // the element's own selected text.
     const json halves = frontApplication(
         {{"field", element("AXTextField", {{"AXValue", "a\U0001F600b"},
-                                           {"AXSelectedText", {{"utf16", {0xDC00, 0x41, 0xD800}}}},
-                                           {"AXSelectedTextRange", range(2, 0)}})}});
+                                           {"AXSelectedText", {{"utf16", {0xDE00}}}},
+                                           {"AXSelectedTextRange", range(2, 1)}})}});
     EXPECT_EQ(run(halves).snapshot,
               snapshotWith("{\"visibleText\":\"a\U0001F600b\",\"beforeText\":\"a\uFFFD\","
-                           "\"afterText\":\"\uFFFDb\",\"selectedText\":\"\uFFFDA\uFFFD\","
+                           "\"afterText\":\"b\",\"selectedText\":\"\uFFFD\","
                            "\"cursorPosition\":2,\"hasTextSelected\":true,"
                            "\"fullFieldContent\":\"a\U0001F600b\",\"role\":\"AXTextField\","
                            "\"editable\":true}"));

@@ -226,7 +226,8 @@ TEST_F(TargetprobeProcess, InsertionTestAsksNothingAfterTheDecidingStep) {
                             "AXDOMEditable",
                             "settable AXValue",
                             "AXSelectedTextRange",
-                            "AXSelectedTextMarkerRange"};
+                            "AXSelectedTextMarkerRange",
+                            "AXEditableAncestor"};
     const Requests reported = {role, subrole};
     const Requests notFound = {parent, role, subrole, children, role, subrole};
     struct Case {
@@ -234,6 +235,7 @@ TEST_F(TargetprobeProcess, InsertionTestAsksNothingAfterTheDecidingStep) {
         json focus;
         size_t stepsAsked;
         bool found;
+        bool answering = true;  // false: nothing is asked after the steps
     };
     const Case cases[] = {
         {"editable subrole", element(plain, {{subrole, "AXSearchField"}}), 2, true},
@@ -252,27 +254,45 @@ TEST_F(TargetprobeProcess, InsertionTestAsksNothingAfterTheDecidingStep) {
          true},
         {"AXSelectedTextRange after a value that cannot be set",
          element(plain, {{"AXValue", "x"}, {"AXSelectedTextRange", {{"range", {0, 0}}}}}), 6, true},
-        {"AXSelectedTextMarkerRange of any type after a range without value",
-         element(plain, {{"AXSelectedTextRange", {{"error", -25212}}},
-                         {"AXSelectedTextMarkerRange", {{"attributedString", "m"}}}}),
-         7, true},
+        // A web page answers a marker range on every element while it holds a caret anywhere;
+        // only an editable ancestor (the element itself, in Chromium) shows the caret is here.
+        {"a marker range alone: a link on a page with a caret",
+         element("AXLink", {{"AXSelectedTextRange", {{"error", -25212}}},
+                            {"AXSelectedTextMarkerRange", {{"attributedString", "m"}}}}),
+         8, false},
+        {"a marker range with an editable ancestor",
+         element(plain, {{"AXSelectedTextMarkerRange", {{"attributedString", "m"}}},
+                         {"AXEditableAncestor", refTo("focus")}}),
+         8, true},
+        {"a marker range whose editable ancestor is no element",
+         element(plain, {{"AXSelectedTextMarkerRange", 1}, {"AXEditableAncestor", "focus"}}), 8,
+         false},
         {"every step fails",
          {{"attributes",
            {{role, plain},
             {"AXDOMEditable", 0},
-            {"AXSelectedTextMarkerRange", {{"error", -25212}}}}},
-          {"settable", {{"AXValue", {{"error", -25204}}}}}},
+            {"AXSelectedTextMarkerRange", {{"error", -25212}}},
+            {"AXEditableAncestor", refTo("focus")}}},
+          {"settable", {{"AXValue", {{"error", -25200}}}}}},
          7,
+         false},
+        // -25204: the application did not answer within the platform's time-out.
+        {"an application that stops answering is asked nothing more",
+         element(plain, {{"AXEditable", {{"error", -25204}}}, {"AXDOMEditable", true}}), 3, false,
          false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Outcome r = run(focusedOn({{"focus", c.focus}}));
         Requests expected(steps.begin(), steps.begin() + static_cast<long>(c.stepsAsked));
-        const Requests& rest = c.found ? reported : notFound;
+        const Requests& rest = !c.answering ? Requests{} : c.found ? reported : notFound;
         expected.insert(expected.end(), rest.begin(), rest.end());
         EXPECT_EQ(r.requestsOf("focus"), expected);
         EXPECT_EQ(json::parse(r.result.out).at("canInsert"), c.found);
+        if (!c.answering) {
+            EXPECT_EQ(r.result.out, record(false, "no_editable_target"));
+            EXPECT_EQ(r.log.at(r.log.size() - 2).at("status"), -25204) << "its last request";
+        }
     }
 }
 
@@ -435,14 +455,17 @@ TEST_F(TargetprobeProcess, LogHoldsEachRequestInOrderWithItsStatus) {
         {"frontmostApplication", {{"pid", 501}, {"bundleIdentifier", nullptr}}},
         {"applications", {{"501", {{"attributes", {{"AXFocusedUIElement", refTo("focus")}}}}}}},
         {"elements",
-         {{"focus", element(plain, {{subrole, {{"error", -25204}}},
+         {{"focus", element(plain, {{subrole, {{"error", -25200}}},
                                     {"AXDOMEditable", "x"},
                                     {"AXValue", "v"},
                                     {parent, refTo("mid")}})},
           {"mid", element(plain, {{parent, refTo("top")}})},
           {"top",
-           {{"attributes", {{role, plain}, {"AXSelectedTextMarkerRange", 1}}},
-            {"settable", {{"AXValue", {{"error", -25204}}}}}}}}}};
+           {{"attributes",
+             {{role, plain},
+              {"AXSelectedTextMarkerRange", 1},
+              {"AXEditableAncestor", refTo("top")}}},
+            {"settable", {{"AXValue", {{"error", -25200}}}}}}}}}};
     const auto copy = [](const std::string& id, const std::string& attribute, int status) {
         return json{{"op", "AXUIElementCopyAttributeValue"},
                     {"element", id},
@@ -464,7 +487,7 @@ TEST_F(TargetprobeProcess, LogHoldsEachRequestInOrderWithItsStatus) {
         {{"op", "AXUIElementCreateApplication"}, {"pid", 501}},
         copy("app:501", "AXFocusedUIElement", 0),
         copy("focus", role, 0),
-        copy("focus", subrole, -25204),
+        copy("focus", subrole, -25200),
         copy("focus", "AXEditable", unsupported),
         copy("focus", "AXDOMEditable", 0),
         settableValue("focus", 0),  // listed, not settable
@@ -483,9 +506,10 @@ TEST_F(TargetprobeProcess, LogHoldsEachRequestInOrderWithItsStatus) {
         copy("top", subrole, unsupported),
         copy("top", "AXEditable", unsupported),
         copy("top", "AXDOMEditable", unsupported),
-        settableValue("top", -25204),
+        settableValue("top", -25200),
         copy("top", "AXSelectedTextRange", unsupported),
         copy("top", "AXSelectedTextMarkerRange", 0),
+        copy("top", "AXEditableAncestor", 0),
         copy("top", role, 0),
         copy("top", subrole, unsupported),
         {{"op", "exit"}, {"liveObjects", 0}},
