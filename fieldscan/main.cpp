@@ -13,8 +13,8 @@ constexpr const char* usage =
     "Writes one JSON object describing the text field that has the keyboard focus in the\n"
     "frontmost application (its text, the text before and after the caret, the selection, the\n"
     "text around it, role, editable) on standard output. Needs the Accessibility permission.\n"
-    "  --version  print the version and exit\n"
-    "  --help     print this text and exit\n"
+    "  -V, --version  print the version and exit\n"
+    "  -h, --help     print this text and exit\n"
     "Exit status:\n"
     "  0  always; without the permission or a focused field every text is empty\n";
 

@@ -11,8 +11,8 @@ constexpr const char* usage =
     "Usage: grabtext\n"
     "Writes the text selected in the focused element, as raw UTF-8, on standard output (nothing\n"
     "when there is no selection). Needs the Accessibility permission.\n"
-    "  --version  print the version and exit\n"
-    "  --help     print this text and exit\n"
+    "  -V, --version  print the version and exit\n"
+    "  -h, --help     print this text and exit\n"
     "Exit status:\n"
     "  0  always; a message on standard error without the permission or a focused element\n";
 

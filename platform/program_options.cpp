@@ -13,8 +13,8 @@ bool answeredVersionOrHelp(int argc, const char* const* argv, std::string_view p
         return false;
     }
     const std::string_view option = argv[1];
-    const bool version = option == "--version";
-    if (!version && option != "--help") {
+    const bool version = option == "--version" || option == "-V";
+    if (!version && option != "--help" && option != "-h") {
         return false;
     }
     // A host that stops reading gets no answer, but the status stays 0.

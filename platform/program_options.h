@@ -5,8 +5,9 @@
 
 #include <string_view>
 
-// With "--version" as the only argument, writes "<program> <version>\n" (the project's version)
-// to standard output; with "--help" alone, writes `usage`. True when it answered: the caller then
-// ends with status 0. Any other argument list is the program's own, and nothing is written.
+// With "--version" (or "-V") as the only argument, writes "<program> <version>\n" (the
+// project's version) to standard output; with "--help" (or "-h") alone, writes `usage`. True when
+// it answered: the caller then ends with status 0. Any other argument list is the program's own,
+// and nothing is written.
 bool answeredVersionOrHelp(int argc, const char* const* argv, std::string_view program,
                            std::string_view usage);

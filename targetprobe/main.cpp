@@ -12,8 +12,8 @@ constexpr const char* usage =
     "Usage: targetprobe\n"
     "Writes one JSON object saying whether text can be inserted at the keyboard focus, above it\n"
     "or below it, and why, on standard output. Needs the Accessibility permission.\n"
-    "  --version  print the version and exit\n"
-    "  --help     print this text and exit\n"
+    "  -V, --version  print the version and exit\n"
+    "  -h, --help     print this text and exit\n"
     "Exit status:\n"
     "  0  always; the reason says what was found (accessibility_missing without the permission)\n";
 

@@ -20,7 +20,7 @@ TEST(VersionAndHelp, EveryProgramAnswersAloneAndTouchesNothing) {
         {"opuspipe", OPUSPIPE_PATH},
     };
     for (const auto& [name, path] : programs) {
-        for (const std::string option : {"--version", "--help"}) {
+        for (const std::string option : {"--version", "--help", "-V", "-h"}) {
             const ScratchDir dir;
             // Audio waiting on an open standard input: a program that read it would not answer.
             Process process({.arguments = {path, option},
@@ -32,10 +32,11 @@ TEST(VersionAndHelp, EveryProgramAnswersAloneAndTouchesNothing) {
             const ProcessResult result = process.finish();
             EXPECT_EQ(result.exitStatus, 0) << name << " " << option;
             EXPECT_EQ(result.err, "") << name << " " << option;
+            const bool version = option == "--version" || option == "-V";
             EXPECT_EQ(result.out.substr(0, result.out.find_first_of(" \n")),
-                      option == "--version" ? name : "Usage:")
+                      version ? name : "Usage:")
                 << name << " " << option;
-            if (option == "--version") {
+            if (version) {
                 EXPECT_EQ(result.out, std::string(name) + " " + HELPERS_VERSION + "\n");
             }
             EXPECT_FALSE(std::filesystem::exists(dir.path("log.jsonl"))) << name << " " << option;
