@@ -273,6 +273,15 @@ bool KeyboardMonitor::start() {
     return true;
 }
 
+void KeyboardMonitor::logConfigurationNotes(const std::vector<std::string>& notes) {
+    if (debugEnabled) {
+        for (const auto& note : notes) {
+            writeDebugLine(note);
+        }
+        diagnostics.send();
+    }
+}
+
 CGEventRef KeyboardMonitor::tapCallback(CGEventTapProxy, CGEventType type, CGEventRef event,
                                         void* userInfo) {
     if (userInfo == nullptr) {

@@ -52,6 +52,9 @@ class KeyboardMonitor {
     // One delivered event: the event to pass it on, null to swallow it.
     CGEventRef handle(uint32_t type, CGEventRef event);
 
+    // With debugging on, one debug line each for what the configuration did not use.
+    void logConfigurationNotes(const std::vector<std::string>& notes);
+
   private:
     CGEventRef dispatch(uint32_t type, CGEventRef event);
     CGEventRef handleKeyDown(CGEventRef event);

@@ -16,8 +16,8 @@ constexpr const char* usage =
     "Reports the keys held and the configured shortcuts pressed, in any application, one line\n"
     "each on standard output, until terminated (SIGTERM) or until its reader goes away.\n"
     "  --config-json LIST  JSON array of shortcuts to watch (default: right Command alone)\n"
-    "  --version           print the version and exit\n"
-    "  --help              print this text and exit\n"
+    "  -V, --version       print the version and exit\n"
+    "  -h, --help          print this text and exit\n"
     "Exit status:\n"
     "  1  no event tap that hears keys (grant Input Monitoring or Accessibility), no\n"
     "     run-loop source, or 16 MiB of output left unread (the tap is then given up)\n"
@@ -50,6 +50,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv, argv + argc);
     // Lives until the process ends: the tap callback holds a plain pointer to it, and the
     // tap and its source are never torn down.
-    static KeyboardMonitor* const monitor = new KeyboardMonitor(parseShortcuts(arguments));
+    ShortcutsRead configuration = readShortcuts(arguments);
+    static KeyboardMonitor* const monitor = new KeyboardMonitor(std::move(configuration.shortcuts));
+    monitor->logConfigurationNotes(configuration.notes);
     std::exit(monitor->start() ? EXIT_SUCCESS : EXIT_FAILURE);
 }

@@ -1,7 +1,9 @@
 #include "keywatch/shortcut_config.h"
 
 #include <algorithm>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <variant>
 
 #include "platform/cf_string.h"
 #include "platform/text.h"
@@ -38,90 +40,105 @@ std::string lowercasedName(const std::string& text) {
     return utf16ToUtf8(lowercased(utf8ToUtf16(text)));
 }
 
-// The strict readers below throw on anything the field table does not allow; the caller
-// rejects the whole document then.
-struct Rejected {};
+// The strict readers below throw on anything the field table does not allow, saying what; the
+// caller rejects the whole document then.
+struct Rejected {
+    std::string what;
+};
 
 const json& member(const json& object, const char* key) {
     const auto found = object.find(key);
     if (found == object.end()) {
-        throw Rejected{};
+        throw Rejected{std::string(key) + " is missing"};
     }
     return *found;
 }
 
-std::string readString(const json& value) {
+std::string readString(const json& value, const std::string& name) {
     if (!value.is_string()) {
-        throw Rejected{};
+        throw Rejected{name + " is not a string"};
     }
     return value.get<std::string>();
 }
 
 // Integers only: negative, fractional, too large and non-numbers are all rejected.
-uint16_t readKeyCode(const json& value) {
+uint16_t readKeyCode(const json& value, const std::string& name) {
     if (!value.is_number_unsigned() || value.get<uint64_t>() > 0xFFFF) {
-        throw Rejected{};
+        throw Rejected{name + " is not an integer 0-65535"};
     }
     return static_cast<uint16_t>(value.get<uint64_t>());
 }
 
-std::vector<std::string> readStrings(const json& value) {
+std::vector<std::string> readStrings(const json& value, const std::string& name) {
     if (!value.is_array()) {
-        throw Rejected{};
+        throw Rejected{name + " is not a list"};
     }
     std::vector<std::string> strings;
     strings.reserve(value.size());
-    for (const auto& element : value) {
-        strings.push_back(readString(element));
+    for (size_t i = 0; i < value.size(); ++i) {
+        strings.push_back(readString(value[i], name + "[" + std::to_string(i) + "]"));
     }
     return strings;
 }
 
-std::vector<uint16_t> readKeyCodes(const json& value) {
+std::vector<uint16_t> readKeyCodes(const json& value, const std::string& name) {
     if (!value.is_array()) {
-        throw Rejected{};
+        throw Rejected{name + " is not a list"};
     }
     std::vector<uint16_t> codes;
     codes.reserve(value.size());
-    for (const auto& element : value) {
-        codes.push_back(readKeyCode(element));
+    for (size_t i = 0; i < value.size(); ++i) {
+        codes.push_back(readKeyCode(value[i], name + "[" + std::to_string(i) + "]"));
     }
     return codes;
 }
 
 ShortcutConfig readShortcut(const json& object) {
     if (!object.is_object()) {
-        throw Rejected{};
+        throw Rejected{"is not an object"};
     }
     ShortcutConfig shortcut;
-    shortcut.id = readString(member(object, "id"));
-    shortcut.keyCode = readKeyCode(member(object, "keyCode"));
-    shortcut.modifiers = readStrings(member(object, "modifiers"));
+    shortcut.id = readString(member(object, "id"), "id");
+    shortcut.keyCode = readKeyCode(member(object, "keyCode"), "keyCode");
+    shortcut.modifiers = readStrings(member(object, "modifiers"), "modifiers");
     if (const auto codes = object.find("modifierKeyCodes");
         codes != object.end() && !codes->is_null()) {
-        shortcut.modifierKeyCodes = readKeyCodes(*codes);
+        shortcut.modifierKeyCodes = readKeyCodes(*codes, "modifierKeyCodes");
     }
-    shortcut.eventType = readString(member(object, "eventType"));
+    shortcut.eventType = readString(member(object, "eventType"), "eventType");
     return shortcut;
 }
 
-// Nothing when the document is not a valid, non-empty shortcut list.
-std::optional<std::vector<ShortcutConfig>> decodeShortcuts(const std::string& document) {
+// The list, or why the document is not a valid, non-empty shortcut list.
+std::variant<std::vector<ShortcutConfig>, std::string> decodeShortcuts(
+    const std::string& document) {
     // Non-throwing parse: malformed text (and invalid UTF-8) comes back as a discarded value.
     const json parsed = json::parse(document, nullptr, false);
-    if (!parsed.is_array() || parsed.empty()) {
-        return std::nullopt;
+    if (parsed.is_discarded()) {
+        return std::string("it is not JSON");
     }
-    try {
-        std::vector<ShortcutConfig> shortcuts;
-        shortcuts.reserve(parsed.size());
-        for (const auto& element : parsed) {
-            shortcuts.push_back(readShortcut(element));
+    if (!parsed.is_array()) {
+        return std::string("it is not a list");
+    }
+    if (parsed.empty()) {
+        return std::string("the list is empty");
+    }
+    std::vector<ShortcutConfig> shortcuts;
+    shortcuts.reserve(parsed.size());
+    for (size_t i = 0; i < parsed.size(); ++i) {
+        try {
+            shortcuts.push_back(readShortcut(parsed[i]));
+        } catch (const Rejected& rejected) {
+            return "shortcut " + std::to_string(i) + " " + rejected.what;
         }
-        return shortcuts;
-    } catch (const Rejected&) {
-        return std::nullopt;
     }
+    return shortcuts;
+}
+
+bool isModifierName(const std::string& modifier) {
+    const std::string name = lowercasedName(modifier);
+    return std::any_of(std::begin(modifierNames), std::end(modifierNames),
+                       [&](const ModifierName& known) { return name == known.name; });
 }
 
 }  // namespace
@@ -153,11 +170,32 @@ std::vector<ShortcutConfig> defaultShortcuts() {
     }};
 }
 
-std::vector<ShortcutConfig> parseShortcuts(const std::vector<std::string>& arguments) {
+ShortcutsRead readShortcuts(const std::vector<std::string>& arguments) {
     // The program path is searched too: a host may start keywatch under any name.
     const auto option = std::find(arguments.begin(), arguments.end(), configOption);
-    if (option == arguments.end() || option + 1 == arguments.end()) {
-        return defaultShortcuts();
+    if (option == arguments.end()) {
+        return {defaultShortcuts(), {}};
     }
-    return decodeShortcuts(*(option + 1)).value_or(defaultShortcuts());
+    if (option + 1 == arguments.end()) {
+        return {defaultShortcuts(), {"--config-json has no value: the default shortcut is used"}};
+    }
+    auto decoded = decodeShortcuts(*(option + 1));
+    if (auto* why = std::get_if<std::string>(&decoded)) {
+        return {defaultShortcuts(),
+                {"--config-json not used (" + *why + "): the default shortcut is used"}};
+    }
+    ShortcutsRead read{std::move(std::get<std::vector<ShortcutConfig>>(decoded)), {}};
+    for (const auto& shortcut : read.shortcuts) {
+        for (const auto& modifier : shortcut.modifiers) {
+            if (!isModifierName(modifier)) {
+                read.notes.push_back("modifier \"" + modifier + "\" of shortcut \"" + shortcut.id +
+                                     "\" is no modifier name: ignored");
+            }
+        }
+    }
+    return read;
+}
+
+std::vector<ShortcutConfig> parseShortcuts(const std::vector<std::string>& arguments) {
+    return readShortcuts(arguments).shortcuts;
 }

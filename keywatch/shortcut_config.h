@@ -44,6 +44,14 @@ struct ShortcutTraits {
 std::vector<ShortcutConfig> defaultShortcuts();
 
 // The value after the first "--config-json" of the whole argument list (the program path
-// included) when it is a non-empty array of valid shortcut objects; otherwise, silently, the
-// default list. Never empty.
+// included) when it is a non-empty array of valid shortcut objects; otherwise the default list.
+// Never empty.
 std::vector<ShortcutConfig> parseShortcuts(const std::vector<std::string>& arguments);
+
+// The same list, and what was not used of the configuration, for the debug lines: why the whole
+// of it was dropped for the default, or which modifier names mean nothing.
+struct ShortcutsRead {
+    std::vector<ShortcutConfig> shortcuts;
+    std::vector<std::string> notes;
+};
+ShortcutsRead readShortcuts(const std::vector<std::string>& arguments);

@@ -291,6 +291,28 @@ TEST_F(KeywatchProcess, ConfigurationFromTheCommandLine) {
         EXPECT_EQ(r.result.exitStatus, 0);
     }
 
+    // With debugging on, what was not used says so, once, before the first event's lines.
+    const std::pair<std::string, std::string> explained[] = {
+        {"[{\"id\":\"x\"", "--config-json not used (it is not JSON)"},
+        {"{}", "--config-json not used (it is not a list)"},
+        {R"([{"id":"s","keyCode":"54","modifiers":[],"eventType":"flagsChanged"}])",
+         "--config-json not used (shortcut 0 keyCode is not an integer 0-65535)"},
+    };
+    const std::string defaultUsed = ": the default shortcut is used\n";
+    const auto firstLine = [](const std::string& text) {
+        return text.substr(0, text.find('\n') + 1);
+    };
+    for (const auto& [value, why] : explained) {
+        EXPECT_EQ(firstLine(run(scenario, {"--config-json", value}, "1").result.err),
+                  "[hotkey-debug] " + why + defaultUsed);
+    }
+    const std::string hyper =
+        R"([{"id":"t","keyCode":54,"modifiers":["command","hyper"],"eventType":"flagsChanged"}])";
+    const Outcome ignored = run(scenario, {"--config-json", hyper}, "1");
+    EXPECT_EQ(firstLine(ignored.result.err),
+              "[hotkey-debug] modifier \"hyper\" of shortcut \"t\" is no modifier name: ignored\n");
+    EXPECT_EQ(ignored.result.out.find("shortcut:t\n") != std::string::npos, true);
+
     // Started with "--config-json" as its own name: the first argument is then the value.
     ProcessOptions renamed = options(scenario, {custom});
     renamed.program = renamed.arguments[0];
@@ -438,6 +460,15 @@ TEST_F(KeywatchProcess, BadScenarioIsTheStandinsOwnFailure) {
     EXPECT_EQ(typo.exitStatus, 70);
     EXPECT_EQ(typo.out, "");
     EXPECT_EQ(typo.err, "standin: bad scenario: unknown key keyboard.grantedtaps\n");
+
+    // The system's own reason for a file that cannot be read; and an empty name is no file.
+    o.environment[0].second = dir.path("missing.json");
+    EXPECT_EQ(runProcess(o).err, "standin: bad scenario: cannot read " + dir.path("missing.json") +
+                                     ": No such file or directory\n");
+    o.environment[0].second = "";
+    EXPECT_EQ(
+        runProcess(o).err,
+        "standin: bad scenario: STANDIN_SCENARIO is empty (unset it for the default world)\n");
 }
 
 }  // namespace
