@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "platform/standin/uchr.h"
+#include "platform/standin/world.h"
 
 namespace standin {
 namespace {
@@ -320,13 +321,7 @@ class KeylayoutReader {
 }  // namespace
 
 LayoutModel readKeylayout(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    const std::string text = bytes.str();
+    const std::string text = readFile(path);
     pugi::xml_document document;
     // References are left as they stand and decoded above: the parser's own decoding loses NUL.
     const pugi::xml_parse_result parsed =

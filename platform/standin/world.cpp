@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -193,21 +195,44 @@ void writeExitRecord() {
     log({{"op", "exit"}, {"liveObjects", liveCount}});
 }
 
+}  // namespace
+
+std::string readFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
+    }
+    std::string text;
+    char buffer[65536];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    const int error = errno;
+    std::fclose(file);
+    if (failed) {
+        throw std::runtime_error("cannot read " + path + ": " + std::strerror(error));
+    }
+    return text;
+}
+
+namespace {
+
 World loadFromEnvironment() {
     const char* path = std::getenv("STANDIN_SCENARIO");
     World loaded;
     try {
         if (path != nullptr) {
-            std::ifstream file(path, std::ios::binary);
-            if (!file) {
-                throw std::runtime_error(std::string("cannot read ") + path);
+            if (*path == '\0') {
+                throw std::runtime_error(
+                    "STANDIN_SCENARIO is empty (unset it for the default world)");
             }
-            std::stringstream text;
-            text << file.rdbuf();
+            const std::string text = readFile(path);
             const std::string scenarioPath = path;
             const size_t slash = scenarioPath.rfind('/');
             loaded.scenario = parseScenario(
-                text.str(), slash == std::string::npos ? "." : scenarioPath.substr(0, slash));
+                text, slash == std::string::npos ? "." : scenarioPath.substr(0, slash));
         }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "standin: bad scenario: %s\n", error.what());

@@ -158,6 +158,9 @@ struct Scenario {
     uint8_t keyboardType = 40;
 };
 
+// A file's whole contents; throws std::runtime_error naming the file and the system's reason.
+std::string readFile(const std::string& path);
+
 // A scenario's text; files it names (keyboard layouts) are found from `folder` unless absolute.
 Scenario parseScenario(const std::string& text, const std::string& folder = ".");
 

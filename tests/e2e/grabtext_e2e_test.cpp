@@ -144,4 +144,25 @@ TEST_F(GrabtextProcess, WritesExactlyTheUtf8OfTheSelection) {
     }
 }
 
+// Each example world with a focused element names it system-wide, as a Mac does outside
+// Spotlight and its kind, so that every reader finds the same focus in it.
+TEST(GrabtextExamples, FindTheFocusOfEveryExampleWithOne) {
+    const std::pair<const char*, const char*> examples[] = {
+        {"fieldscan/editor-caret.json", ""},
+        {"fieldscan/editor-selection.json", "draft"},
+        {"fieldscan/browser-page.json", ""},
+        {"targetprobe/table.json", ""},
+        {"targetprobe/web-area.json", ""},
+        {"grabtext/selection.json",
+         "ship the beta on Friday.\n\"Release notes\" \\ caf\u00e9 at 10/12"},
+    };
+    for (const auto& [example, selected] : examples) {
+        const ProcessResult r = runProcess(
+            {.arguments = {GRABTEXT_PATH},
+             .environment = {{"STANDIN_SCENARIO", std::string(EXAMPLES) + "/" + example}}});
+        EXPECT_EQ(r.err, "") << example;
+        EXPECT_EQ(r.out, selected) << example;
+    }
+}
+
 }  // namespace
