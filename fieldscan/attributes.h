@@ -11,4 +11,5 @@ struct Attribute {
     static constexpr const char* selectedTextRange = "AXSelectedTextRange";
     static constexpr const char* editable = "AXEditable";
     static constexpr const char* domEditable = "AXDOMEditable";
+    static constexpr const char* editableAncestor = "AXEditableAncestor";
 };

@@ -111,10 +111,17 @@ std::optional<SelectionRange> selectedRange(AXUIElementRef of) {
     return SelectionRange{.location = range.location, .length = range.length};
 }
 
-bool supportsTextInsertion(AXUIElementRef element) {
-    return copyAttributeBool(element, Attribute::editable) == true ||
-           copyAttributeBool(element, Attribute::domEditable) == true ||
-           isAttributeSettable(element, Attribute::value) || selectedRange(element).has_value();
+bool supportsTextInsertion(AXUIElementRef element, std::u16string_view elementRole) {
+    if (copyAttributeBool(element, Attribute::editable) == true ||
+        copyAttributeBool(element, Attribute::domEditable) == true ||
+        isAttributeSettable(element, Attribute::value)) {
+        return true;
+    }
+    // Chromium answers a range on every ancestor of a selection in the page: a web area's
+    // counts only beside an editable ancestor (the web area itself, in an editable document).
+    return selectedRange(element).has_value() &&
+           (elementRole != VisibleText::axWebAreaRole ||
+            copyAttributeElement(element, Attribute::editableAncestor));
 }
 
 ContextSnapshot buildSnapshot() {
@@ -148,6 +155,6 @@ ContextSnapshot buildSnapshot() {
     snapshot.selectedText = std::move(selected);
     snapshot.role = role(focused);
     snapshot.subrole = subrole(focused);
-    snapshot.editable = supportsTextInsertion(focused);
+    snapshot.editable = supportsTextInsertion(focused, snapshot.role);
     return snapshot;
 }

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "fieldscan/context_snapshot.h"
 #include "fieldscan/text_split.h"
@@ -16,8 +17,9 @@ bool isBrowserBundle(const std::optional<std::string>& bundleIdentifier);
 // not a range, or a range with a negative member.
 std::optional<SelectionRange> selectedRange(AXUIElementRef of);
 
-// Whether the element accepts inserted text; reads stop at the first test that holds.
-bool supportsTextInsertion(AXUIElementRef element);
+// Whether the element, of this role, accepts inserted text; reads stop at the first test that
+// holds.
+bool supportsTextInsertion(AXUIElementRef element, std::u16string_view elementRole);
 
 // The snapshot of the focused field; the empty one when there is no permission, no frontmost
 // application or no focused element.

@@ -513,18 +513,25 @@ class Model {
             return false;
         }
         const bool answers[] = {boolean(element, "AXEditable"), boolean(element, "AXDOMEditable"),
-                                tree[element].valueSettable == Settable::yes,
-                                present(element, "AXSelectedTextRange")};
+                                tree[element].valueSettable == Settable::yes};
         for (const bool yes : answers) {
             ++requests;
             if (yes) {
                 return true;
             }
         }
-        // A marker range counts only with an editable ancestor that is an element.
+        // A web area's range, or any marker range, counts only with an editable ancestor that
+        // is an element.
         ++requests;
-        if (!present(element, "AXSelectedTextMarkerRange")) {
-            return false;
+        const bool range = present(element, "AXSelectedTextRange");
+        if (range && text(element, "AXRole") != u"AXWebArea") {
+            return true;
+        }
+        if (!range) {
+            ++requests;
+            if (!present(element, "AXSelectedTextMarkerRange")) {
+                return false;
+            }
         }
         ++requests;
         const Value* ancestor = attribute(element, "AXEditableAncestor");

@@ -48,12 +48,19 @@ bool supportsTextInsertion(AXUIElementRef element) {
         return false;
     }
     // In this order, each asked only when all before it said no.
-    return copyAttributeBool(element, Search::axEditableAttribute).value_or(false) ||
-           copyAttributeBool(element, Search::axDOMEditableAttribute).value_or(false) ||
-           isAttributeSettable(element, Search::axValueAttribute) ||
-           hasAttribute(element, Search::axSelectedTextRangeAttribute) ||
-           (hasAttribute(element, Search::axTextMarkerRangeAttribute) &&
-            copyAttributeElement(element, Search::axEditableAncestorAttribute));
+    if (copyAttributeBool(element, Search::axEditableAttribute).value_or(false) ||
+        copyAttributeBool(element, Search::axDOMEditableAttribute).value_or(false) ||
+        isAttributeSettable(element, Search::axValueAttribute)) {
+        return true;
+    }
+    const bool reportsRange = hasAttribute(element, Search::axSelectedTextRangeAttribute);
+    if (reportsRange && elementRole != Search::axWebAreaRole) {
+        return true;
+    }
+    // What a page's selection makes an element answer (a web area's range, any element's marker
+    // range) shows a caret here only beside an editable ancestor.
+    return (reportsRange || hasAttribute(element, Search::axTextMarkerRangeAttribute)) &&
+           copyAttributeElement(element, Search::axEditableAncestorAttribute);
 }
 
 CFRef<AXUIElementRef> findInsertableElement(AXUIElementRef startingAt) {

@@ -30,6 +30,9 @@ struct InsertableElementSearch {
     // an editable ancestor: Chromium names the element itself for an editable root, WebKit an
     // editable element around it; both answer none for a link, a button or the web area.
     static constexpr const char* axEditableAncestorAttribute = "AXEditableAncestor";
+    // Chromium answers a range on every ancestor of a selection in the page, the web area
+    // included: a web area's range counts only beside an editable ancestor too.
+    static constexpr std::u16string_view axWebAreaRole = u"AXWebArea";
     static constexpr const char* axValueAttribute = "AXValue";
     static constexpr const char* axSelectedTextRangeAttribute = "AXSelectedTextRange";
     static constexpr const char* axParentAttribute = "AXParent";

@@ -347,6 +347,16 @@ TEST(Standin, AccessibilityAnswersWithTheValueFormsAndStatusesOfTheScenario) {
         EXPECT_EQ(settable(notElement, "AXValue"), Settable(kAXErrorIllegalArgument, false));
     }
     EXPECT_EQ(standin::liveObjects(), before);
+
+    // An element gone away answers -25202 to every request, whatever it listed.
+    standin::loadScenario(R"({
+        "systemWide": {"attributes": {"AXFocusedUIElement": {"element": "g"}}},
+        "elements": {"g": {"attributes": {"AXRole": "AXTextField"}, "gone": true}}})");
+    const CFRef<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
+    const Copied gone = copied(systemWide.get(), "AXFocusedUIElement");
+    const auto g = static_cast<AXUIElementRef>(gone.value.get());
+    EXPECT_EQ(copied(g, "AXRole").status, kAXErrorInvalidUIElement);
+    EXPECT_EQ(settable(g, "AXRole"), std::make_pair(kAXErrorInvalidUIElement, false));
 }
 
 // What a layout types for presses in turn, each handed the dead-key state the last one left.

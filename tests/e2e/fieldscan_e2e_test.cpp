@@ -250,6 +250,11 @@ TEST_F(FieldscanProcess, TheFieldWithTheFocusEvenWhenSpotlightIsNotTheFrontmostA
     EXPECT_EQ(unknown.count("create 888"), 1u);
     EXPECT_EQ(unknown.count("app:888 AXFocusedWindow"), 0u);
     EXPECT_EQ(unknown.snapshot, spotlight.snapshot);
+    // An element that names no process is the frontmost application's, which is a running one.
+    json unnamed = scenario;
+    unnamed["elements"]["spotlight"].erase("pid");
+    unnamed["frontmostApplication"]["bundleIdentifier"] = safari;
+    EXPECT_EQ(run(unnamed).count("app:501 AXFocusedWindow"), 1u);
     // A focus gone before it could say whose it is: the frontmost application's, as when none
     // is named.
     scenario["elements"]["spotlight"]["gone"] = true;
@@ -272,6 +277,7 @@ TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
         json attributes;
         std::string changes;
         size_t rangeReads;  // "AXSelectedTextRange" asked for the split and by the editable test
+        std::string role = "AXTextField";
     };
     const Case cases[] = {
         {"a selection",
@@ -338,6 +344,26 @@ TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
          {{"AXValue", "a b"}, {"AXSelectedTextRange", range(LONG_MAX, 0)}},
          R"({"visibleText":"a b","fullFieldContent":"a b"})",
          2},
+        {"a selection past the end of the text: the selection searched",
+         {{"AXSelectedText", "abc"}, {"AXSelectedTextRange", range(10, 3)}},
+         R"({"visibleText":"abc","selectedText":"abc","cursorPosition":0,"hasTextSelected":true,)"
+         R"("fullFieldContent":"abc","editable":true})",
+         2},
+        // Chromium answers a range on every ancestor of a selection in the page.
+        {"a web area's range alone: text selected on the page",
+         {{"AXValue", "read me"}, {"AXSelectedText", "me"}, {"AXSelectedTextRange", range(5, 2)}},
+         R"({"visibleText":"read me","beforeText":"read ","selectedText":"me","cursorPosition":5,)"
+         R"("hasTextSelected":true,"fullFieldContent":"read me"})",
+         2,
+         "AXWebArea"},
+        {"a web area's range beside an editable ancestor: an editable page",
+         {{"AXValue", "read me"},
+          {"AXSelectedTextRange", range(7, 0)},
+          {"AXEditableAncestor", {{"element", "field"}}}},
+         R"({"visibleText":"read me","beforeText":"read me","cursorPosition":7,)"
+         R"("fullFieldContent":"read me","editable":true})",
+         2,
+         "AXWebArea"},
         {"a range that does not hold the selected text: the selection searched",
          {{"AXValue", "one two three"},
           {"AXSelectedText", "two"},
@@ -349,9 +375,9 @@ TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Outcome r = run(frontApplication({{"field", element("AXTextField", c.attributes)}}));
+        const Outcome r = run(frontApplication({{"field", element(c.role, c.attributes)}}));
         json expected = snapshotWith(c.changes);
-        expected["role"] = "AXTextField";
+        expected["role"] = c.role;
         EXPECT_EQ(r.snapshot, expected);
         EXPECT_EQ(r.count("field AXSelectedTextRange"), c.rangeReads);
     }

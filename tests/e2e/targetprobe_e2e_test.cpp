@@ -236,6 +236,7 @@ TEST_F(TargetprobeProcess, InsertionTestAsksNothingAfterTheDecidingStep) {
         size_t stepsAsked;
         bool found;
         bool answering = true;  // false: nothing is asked after the steps
+        Requests asked = {};    // the steps asked, when not the first `stepsAsked`
     };
     const Case cases[] = {
         {"editable subrole", element(plain, {{subrole, "AXSearchField"}}), 2, true},
@@ -276,15 +277,42 @@ TEST_F(TargetprobeProcess, InsertionTestAsksNothingAfterTheDecidingStep) {
           {"settable", {{"AXValue", {{"error", -25200}}}}}},
          7,
          false},
+        // Chromium answers a range on every ancestor of a selection in the page, the web area
+        // included; its marker range is then not asked.
+        {"a web area's range alone: text selected on the page",
+         element("AXWebArea",
+                 {{"AXSelectedTextRange", {{"range", {0, 4}}}}, {"AXSelectedTextMarkerRange", 1}}),
+         0,
+         false,
+         true,
+         {role, subrole, "AXEditable", "AXDOMEditable", "settable AXValue", "AXSelectedTextRange",
+          "AXEditableAncestor"}},
+        {"a web area's range beside an editable ancestor",
+         element("AXWebArea", {{"AXSelectedTextRange", {{"range", {0, 4}}}},
+                               {"AXEditableAncestor", refTo("focus")}}),
+         0,
+         true,
+         true,
+         {role, subrole, "AXEditable", "AXDOMEditable", "settable AXValue", "AXSelectedTextRange",
+          "AXEditableAncestor"}},
         // -25204: the application did not answer within the platform's time-out.
         {"an application that stops answering is asked nothing more",
          element(plain, {{"AXEditable", {{"error", -25204}}}, {"AXDOMEditable", true}}), 3, false,
+         false},
+        {"nor when the settable test is the one unanswered",
+         {{"attributes", {{role, plain}, {"AXSelectedTextRange", {{"range", {0, 0}}}}}},
+          {"settable", {{"AXValue", {{"error", -25204}}}}}},
+         5,
+         false,
          false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Outcome r = run(focusedOn({{"focus", c.focus}}));
-        Requests expected(steps.begin(), steps.begin() + static_cast<long>(c.stepsAsked));
+        Requests expected =
+            c.asked.empty()
+                ? Requests(steps.begin(), steps.begin() + static_cast<long>(c.stepsAsked))
+                : c.asked;
         const Requests& rest = !c.answering ? Requests{} : c.found ? reported : notFound;
         expected.insert(expected.end(), rest.begin(), rest.end());
         EXPECT_EQ(r.requestsOf("focus"), expected);
