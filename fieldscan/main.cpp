@@ -10,9 +10,9 @@ namespace {
 
 constexpr const char* usage =
     "Usage: fieldscan\n"
-    "Writes one JSON object describing the text field that has the keyboard focus in the\n"
-    "frontmost application (its text, the text before and after the caret, the selection, the\n"
-    "text around it, role, editable) on standard output. Needs the Accessibility permission.\n"
+    "Writes one JSON object describing the text field that has the keyboard focus, wherever\n"
+    "it is (its text, the text before and after the caret, the selection, the text around it,\n"
+    "role, editable) on standard output. Needs the Accessibility permission.\n"
     "  -V, --version  print the version and exit\n"
     "  -h, --help     print this text and exit\n"
     "Exit status:\n"

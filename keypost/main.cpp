@@ -1,6 +1,7 @@
-// pastekey and copykey: post Command plus the build's letter, at the key that types the letter
-// in the layout the user has selected. The build gives KEYPOST_PROGRAM, KEYPOST_LETTER,
-// KEYPOST_FALLBACK, KEYPOST_TAG and KEYPOST_KEY, the name of the variable that holds the key code.
+// pastekey and copykey: post Command plus the build's letter, at the key the application will
+// read as the letter with Command held, in the layout the user has selected. The build gives
+// KEYPOST_PROGRAM, KEYPOST_LETTER, KEYPOST_FALLBACK, KEYPOST_TAG and KEYPOST_KEY, the name of the
+// variable that holds the key code.
 #include <unistd.h>
 
 #include <cstdio>
@@ -31,10 +32,10 @@ constexpr int exitPermissionMissing = 2;
 constexpr const char* usage =
     "Usage: " KEYPOST_PROGRAM
     "\n"
-    "Posts Command with the key that types \"" KEYPOST_LETTER
-    "\" in the user's keyboard layout\n"
-    "into the system's keyboard event stream. Needs the Accessibility permission and the\n"
-    "right to post events.\n"
+    "Posts Command with the key that reads as \"" KEYPOST_LETTER
+    "\" while Command is held, in the user's\n"
+    "keyboard layout, into the system's keyboard event stream. Needs the Accessibility\n"
+    "permission and the right to post events.\n"
     "  -V, --version  print the version and exit\n"
     "  -h, --help     print this text and exit\n"
     "Exit status:\n"

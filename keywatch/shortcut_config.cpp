@@ -112,10 +112,12 @@ ShortcutConfig readShortcut(const json& object) {
 // The list, or why the document is not a valid, non-empty shortcut list.
 std::variant<std::vector<ShortcutConfig>, std::string> decodeShortcuts(
     const std::string& document) {
-    // Non-throwing parse: malformed text (and invalid UTF-8) comes back as a discarded value.
-    const json parsed = json::parse(document, nullptr, false);
-    if (parsed.is_discarded()) {
-        return std::string("it is not JSON");
+    json parsed;
+    try {
+        parsed = json::parse(document);
+    } catch (const json::parse_error& error) {
+        // Malformed text and invalid UTF-8 alike; the byte (1-based) says where to look.
+        return "it is not JSON, at byte " + std::to_string(error.byte);
     }
     if (!parsed.is_array()) {
         return std::string("it is not a list");
@@ -129,7 +131,7 @@ std::variant<std::vector<ShortcutConfig>, std::string> decodeShortcuts(
         try {
             shortcuts.push_back(readShortcut(parsed[i]));
         } catch (const Rejected& rejected) {
-            return "shortcut " + std::to_string(i) + " " + rejected.what;
+            return "shortcut " + std::to_string(i + 1) + " " + rejected.what;  // the first is 1
         }
     }
     return shortcuts;

@@ -183,10 +183,17 @@ ScriptedEvent parseEvent(const nlohmann::json& value, const std::string& path) {
 
 std::optional<World> current;
 
+int logOpenError = 0;
+
 int logDescriptor() {
     static const int descriptor = [] {
         const char* path = std::getenv("STANDIN_LOG");
-        return path == nullptr ? -1 : ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (path == nullptr || *path == '\0') {
+            return -1;
+        }
+        const int opened = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        logOpenError = opened < 0 ? errno : 0;
+        return opened;
     }();
     return descriptor;
 }
@@ -223,6 +230,16 @@ World loadFromEnvironment() {
     const char* path = std::getenv("STANDIN_SCENARIO");
     World loaded;
     try {
+        // A log that cannot be written would leave a test reading nothing, or yesterday's.
+        if (const char* logPath = std::getenv("STANDIN_LOG"); logPath != nullptr) {
+            if (*logPath == '\0') {
+                throw std::runtime_error("STANDIN_LOG is empty (unset it to log nothing)");
+            }
+            if (logDescriptor() < 0) {
+                throw std::runtime_error(std::string("cannot open STANDIN_LOG ") + logPath + ": " +
+                                         std::strerror(logOpenError));
+            }
+        }
         if (path != nullptr) {
             if (*path == '\0') {
                 throw std::runtime_error(
@@ -439,10 +456,11 @@ InputSourceScenario flatLayout(const nlohmann::json& keys, const std::string& pa
                 source.failingKeys[keyCode] = failing;
             } else {
                 key.action = model.actions.size();
-                model.actions.push_back(
-                    {std::nullopt,
-                     ObjectReader::integerValue<uint16_t>(*deadKey, other.pathOf("deadKeyState")),
-                     {}});
+                const auto state =
+                    ObjectReader::integerValue<uint16_t>(*deadKey, other.pathOf("deadKeyState"));
+                // State 0 is no dead key at all.
+                other.expect(state != 0, "deadKeyState", "a dead-key state 1-65535");
+                model.actions.push_back({std::nullopt, state, {}});
             }
             other.finish();
         });
@@ -539,8 +557,9 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
             application.expect(pid != nullptr, "pid", "given");
             RunningApplication found{
                 ObjectReader::integerValue<pid_t>(*pid, application.pathOf("pid")), std::nullopt};
-            if (const auto* bundle = application.find("bundleIdentifier");
-                bundle && !bundle->is_null()) {
+            const auto* bundle = application.find("bundleIdentifier");
+            application.expect(bundle != nullptr, "bundleIdentifier", "given (a text or null)");
+            if (!bundle->is_null()) {
                 found.bundleIdentifier =
                     ObjectReader::text(*bundle, application.pathOf("bundleIdentifier"));
             }
@@ -589,10 +608,22 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
             ObjectReader keyboard(*keyboardValue, "keyboard");
             if (keyboard.find("grantedTaps") != nullptr) {
                 scenario.grantedTaps.clear();
-                keyboard.array("grantedTaps",
-                               [&](const nlohmann::json& tap, const std::string& path) {
-                                   scenario.grantedTaps.push_back(ObjectReader::text(tap, path));
-                               });
+                keyboard.array(
+                    "grantedTaps", [&](const nlohmann::json& tap, const std::string& path) {
+                        std::string name = ObjectReader::text(tap, path);
+                        static constexpr std::string_view tapNames[] = {
+                            "hid-default",
+                            "hid-listen-only",
+                            "session-default",
+                            "session-listen-only",
+                            "annotated-session-default",
+                            "annotated-session-listen-only"};
+                        if (std::find(std::begin(tapNames), std::end(tapNames), name) ==
+                            std::end(tapNames)) {
+                            throw std::runtime_error(path + ": no tap is called " + name);
+                        }
+                        scenario.grantedTaps.push_back(std::move(name));
+                    });
             }
             scenario.listenAccess = keyboard.boolean("listenAccess", scenario.listenAccess);
             scenario.postAccess = keyboard.boolean("postAccess", scenario.postAccess);
@@ -600,10 +631,14 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
             scenario.eventSource = keyboard.boolean("eventSource", scenario.eventSource);
             scenario.heldFlags = keyboard.integer<uint64_t>("heldFlags", scenario.heldFlags);
             scenario.keepRunning = keyboard.boolean("keepRunning", scenario.keepRunning);
-            keyboard.array("failKeyboardEvents", [&](const nlohmann::json& n,
-                                                     const std::string& path) {
-                scenario.failKeyboardEvents.push_back(ObjectReader::integerValue<int64_t>(n, path));
-            });
+            keyboard.array(
+                "failKeyboardEvents", [&](const nlohmann::json& n, const std::string& path) {
+                    const auto call = ObjectReader::integerValue<int64_t>(n, path);
+                    if (call < 1) {
+                        throw std::runtime_error(path + " is not a call number (1 or more)");
+                    }
+                    scenario.failKeyboardEvents.push_back(call);
+                });
             keyboard.array("events", [&](const nlohmann::json& event, const std::string& path) {
                 scenario.events.push_back(parseEvent(event, path));
             });

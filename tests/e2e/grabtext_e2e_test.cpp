@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -145,24 +149,45 @@ TEST_F(GrabtextProcess, WritesExactlyTheUtf8OfTheSelection) {
 }
 
 // Each example world with a focused element names it system-wide, as a Mac does outside
-// Spotlight and its kind, so that every reader finds the same focus in it.
+// Spotlight and its kind, so that every reader finds the same focus in it; an example that
+// answers a focus anywhere must be in the table.
 TEST(GrabtextExamples, FindTheFocusOfEveryExampleWithOne) {
-    const std::pair<const char*, const char*> examples[] = {
-        {"fieldscan/editor-caret.json", ""},
-        {"fieldscan/editor-selection.json", "draft"},
-        {"fieldscan/browser-page.json", ""},
-        {"targetprobe/table.json", ""},
-        {"targetprobe/web-area.json", ""},
-        {"grabtext/selection.json",
-         "ship the beta on Friday.\n\"Release notes\" \\ caf\u00e9 at 10/12"},
+    struct Example {
+        std::string out;
+        std::string err;
     };
-    for (const auto& [example, selected] : examples) {
-        const ProcessResult r = runProcess(
-            {.arguments = {GRABTEXT_PATH},
-             .environment = {{"STANDIN_SCENARIO", std::string(EXAMPLES) + "/" + example}}});
-        EXPECT_EQ(r.err, "") << example;
-        EXPECT_EQ(r.out, selected) << example;
+    const std::map<std::string, Example> examples = {
+        {"fieldscan/editor-caret.json", {"", ""}},
+        {"fieldscan/editor-selection.json", {"draft", ""}},
+        {"fieldscan/browser-page.json", {"", ""}},
+        {"fieldscan/no-permission.json", {"", permissionMessage}},
+        {"targetprobe/table.json", {"", ""}},
+        {"targetprobe/web-area.json", {"", ""}},
+        {"targetprobe/no-focus.json", {"", noFocusMessage}},
+        {"grabtext/selection.json",
+         {"ship the beta on Friday.\n\"Release notes\" \\ caf\u00e9 at 10/12", ""}},
+    };
+    size_t checked = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(EXAMPLES)) {
+        const std::string name = std::filesystem::relative(entry.path(), EXAMPLES).generic_string();
+        if (entry.path().extension() != ".json") {
+            continue;
+        }
+        std::ifstream file(entry.path());
+        const std::string text{std::istreambuf_iterator<char>(file), {}};
+        if (text.find("AXFocusedUIElement") == std::string::npos) {
+            continue;
+        }
+        const auto example = examples.find(name);
+        ASSERT_NE(example, examples.end()) << name << " answers a focus: add it to the table";
+        const ProcessResult r =
+            runProcess({.arguments = {GRABTEXT_PATH},
+                        .environment = {{"STANDIN_SCENARIO", entry.path().string()}}});
+        EXPECT_EQ(r.err, example->second.err) << name;
+        EXPECT_EQ(r.out, example->second.out) << name;
+        ++checked;
     }
+    EXPECT_EQ(checked, examples.size());
 }
 
 }  // namespace

@@ -293,10 +293,10 @@ TEST_F(KeywatchProcess, ConfigurationFromTheCommandLine) {
 
     // With debugging on, what was not used says so, once, before the first event's lines.
     const std::pair<std::string, std::string> explained[] = {
-        {"[{\"id\":\"x\"", "--config-json not used (it is not JSON)"},
+        {"[{\"id\":\"x\"", "--config-json not used (it is not JSON, at byte 11)"},
         {"{}", "--config-json not used (it is not a list)"},
         {R"([{"id":"s","keyCode":"54","modifiers":[],"eventType":"flagsChanged"}])",
-         "--config-json not used (shortcut 0 keyCode is not an integer 0-65535)"},
+         "--config-json not used (shortcut 1 keyCode is not an integer 0-65535)"},
     };
     const std::string defaultUsed = ": the default shortcut is used\n";
     const auto firstLine = [](const std::string& text) {
@@ -469,6 +469,14 @@ TEST_F(KeywatchProcess, BadScenarioIsTheStandinsOwnFailure) {
     EXPECT_EQ(
         runProcess(o).err,
         "standin: bad scenario: STANDIN_SCENARIO is empty (unset it for the default world)\n");
+
+    // A log that cannot be written is no silent test either.
+    o.environment[0].second = dir.write("good.json", "{}");
+    o.environment[1].second = dir.path("no-such-folder/log");
+    const ProcessResult unlogged = runProcess(o);
+    EXPECT_EQ(unlogged.exitStatus, 70);
+    EXPECT_EQ(unlogged.err, "standin: bad scenario: cannot open STANDIN_LOG " +
+                                dir.path("no-such-folder/log") + ": No such file or directory\n");
 }
 
 }  // namespace

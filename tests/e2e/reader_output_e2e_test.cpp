@@ -30,10 +30,11 @@ TEST(ReaderOutput, OneWriteOfTheWholeResultWhateverThePipe) {
     for (const auto& [program, field] : readers) {
         const ScratchDir dir;
         const json focus = {{"attributes", {{"AXFocusedUIElement", {{"element", "field"}}}}}};
-        const json scenario = {{"systemWide", focus},
-                               {"frontmostApplication", {{"pid", 501}}},
-                               {"applications", {{"501", focus}}},
-                               {"elements", {{"field", {{"attributes", field}}}}}};
+        const json scenario = {
+            {"systemWide", focus},
+            {"frontmostApplication", {{"pid", 501}, {"bundleIdentifier", nullptr}}},
+            {"applications", {{"501", focus}}},
+            {"elements", {{"field", {{"attributes", field}}}}}};
         ProcessOptions options{
             .arguments = {program},
             .environment = {{"STANDIN_SCENARIO", dir.write("scenario.json", scenario.dump())}}};
