@@ -118,6 +118,8 @@ std::variant<std::vector<ShortcutConfig>, std::string> decodeShortcuts(
     } catch (const json::parse_error& error) {
         // Malformed text and invalid UTF-8 alike; the byte (1-based) says where to look.
         return "it is not JSON, at byte " + std::to_string(error.byte);
+    } catch (const json::out_of_range&) {
+        return std::string("it holds a number beyond any a shortcut can have");  // 1e999
     }
     if (!parsed.is_array()) {
         return std::string("it is not a list");

@@ -295,6 +295,7 @@ TEST_F(KeywatchProcess, ConfigurationFromTheCommandLine) {
     const std::pair<std::string, std::string> explained[] = {
         {"[{\"id\":\"x\"", "--config-json not used (it is not JSON, at byte 11)"},
         {"{}", "--config-json not used (it is not a list)"},
+        {"[1e999]", "--config-json not used (it holds a number beyond any a shortcut can have)"},
         {R"([{"id":"s","keyCode":"54","modifiers":[],"eventType":"flagsChanged"}])",
          "--config-json not used (shortcut 1 keyCode is not an integer 0-65535)"},
     };
