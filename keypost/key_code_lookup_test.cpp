@@ -29,7 +29,6 @@ TEST(KeyCodeForCharacter, ComparesWholeFullyLowercasedTextsOverCodesZeroTo127) {
          R"({"1": "\ud835\udc01", "2": "\ud835\udc00"})", u"\U0001d400", 2},
         {"the longest text a key can type", R"({"6": "abcd"})", u"ABCD", 6},
         {"key code 127 is searched", R"({"127": "z"})", u"z", 127},
-
         {"nothing asked for matches no key, not even one typing nothing", R"({"5": "x"})", u"",
          fallback},
     };

@@ -9,7 +9,6 @@
 #include "keywatch/key_names.h"
 #include "platform/accessibility.h"
 #include "platform/clock.h"
-#include "platform/output.h"
 
 namespace {
 
@@ -204,7 +203,6 @@ KeyboardMonitor::KeyboardMonitor(std::vector<ShortcutConfig> configured, int out
           const char* value = std::getenv(debugVariable);
           return value != nullptr && std::strcmp(value, "1") == 0;
       }()),
-      diagnosticsDescriptor(err),
       lines(out, maxWaitingOutputBytes, LineOutput::WhenFull::keep),
       diagnostics(err, maxWaitingDiagnosticBytes, LineOutput::WhenFull::dropNew) {
     watched.reserve(shortcuts.size());
@@ -243,12 +241,12 @@ bool KeyboardMonitor::start() {
         }
     }
     if (granted == nullptr) {
-        writeAll(diagnosticsDescriptor, tapFailedMessage);
+        writeMessageNow(tapFailedMessage);
         return false;
     }
     runLoopSource.reset(CFMachPortCreateRunLoopSource(kCFAllocatorDefault, eventTap.get(), 0));
     if (!runLoopSource) {
-        writeAll(diagnosticsDescriptor, runLoopSourceFailedMessage);
+        writeMessageNow(runLoopSourceFailedMessage);
         eventTap.reset();
         return false;
     }
@@ -267,7 +265,7 @@ bool KeyboardMonitor::start() {
     lines.sendAll();
     diagnostics.sendAll();
     if (tapGivenUp) {
-        writeAll(diagnosticsDescriptor, hostStoppedReadingMessage);
+        writeMessageNow(hostStoppedReadingMessage);
         return false;
     }
     return true;
@@ -399,7 +397,6 @@ CGEventRef KeyboardMonitor::handleFlagsChanged(CGEventRef event) {
     const KeyTransition transition =
         (isFromKeyboard(event) ? detector.sideBitTransition(*keyCode, eventFlags) : std::nullopt)
             .value_or(detector.resolveModifierTransition(*keyCode, flags));
-    const auto isActive = [this](size_t i) { return activeShortcutIds[watched[i].idSlot] != 0; };
     switch (transition) {
         case KeyTransition::press:
             detector.handleKeyDown(*keyCode);
@@ -415,7 +412,7 @@ CGEventRef KeyboardMonitor::handleFlagsChanged(CGEventRef event) {
             releaseModifier(*keyCode, flags);
             break;
         case KeyTransition::none:
-            if (detector.shouldSuppressFlagsChangedEvent(*keyCode, flags, isActive)) {
+            if (shouldSuppressFlagsChanged(*keyCode, flags)) {
                 markFnSuppressionWindow();
             }
             break;
@@ -424,14 +421,17 @@ CGEventRef KeyboardMonitor::handleFlagsChanged(CGEventRef event) {
         writeDebugLine("flagsChanged keyCode=" + std::to_string(*keyCode) +
                        " flags=" + describeFlags(flags) + " transition=" + describe(transition));
     }
-    const bool suppress = detector.shouldSuppressFlagsChangedEvent(*keyCode, flags, isActive);
-    return canSuppressEvents && suppress ? nullptr : event;
+    return canSuppressEvents && shouldSuppressFlagsChanged(*keyCode, flags) ? nullptr : event;
+}
+
+bool KeyboardMonitor::shouldSuppressFlagsChanged(uint16_t keyCode, CGEventFlags flags) const {
+    return detector.shouldSuppressFlagsChangedEvent(
+        keyCode, flags, [this](size_t i) { return activeShortcutIds[watched[i].idSlot] != 0; });
 }
 
 void KeyboardMonitor::releaseModifier(uint16_t keyCode, CGEventFlags flags) {
     // Asked before the release lines, while the released shortcut is still active.
-    const auto isActive = [this](size_t i) { return activeShortcutIds[watched[i].idSlot] != 0; };
-    if (detector.shouldSuppressFlagsChangedEvent(keyCode, flags, isActive)) {
+    if (shouldSuppressFlagsChanged(keyCode, flags)) {
         markFnSuppressionWindow();
     }
     forEachModifierShortcut(keyCode, [this](size_t i) { emitShortcutReleaseIfNeeded(i); });
@@ -526,6 +526,12 @@ bool KeyboardMonitor::shouldSuppressSystemDefinedEvent(uint32_t type) const {
 
 void KeyboardMonitor::markFnSuppressionWindow() {
     suppressSystemDefinedUntil = monotonicNanoseconds() + fnSuppressionWindowNanoseconds;
+}
+
+void KeyboardMonitor::writeMessageNow(std::string_view message) {
+    diagnostics.sendAll();  // what waits goes first, and the message then always finds room
+    diagnostics.add(message);
+    diagnostics.sendAll();
 }
 
 // Callers test debugEnabled first, so no message is built when debugging is off.

@@ -65,6 +65,8 @@ class KeyboardMonitor {
     // released where the tap could not see (secure input, a disabled tap, sleep).
     void releaseModifiersReportedUp(CGEventRef event, uint16_t ownKey);
     void releaseModifier(uint16_t keyCode, CGEventFlags flags);
+    // Whether the flags-changed event of this key is held back, by the shortcuts active now.
+    bool shouldSuppressFlagsChanged(uint16_t keyCode, CGEventFlags flags) const;
     // The tap stops and the run loop returns: the host has not read for too long.
     void giveUpTap();
     static CGEventRef tapCallback(CGEventTapProxy proxy, CGEventType type, CGEventRef event,
@@ -85,6 +87,8 @@ class KeyboardMonitor {
     bool isFnWindowOpen() const;
     void markFnSuppressionWindow();
     void writeDebugLine(const std::string& message);
+    // A message that ends keywatch: written whole, waiting for the reader, after what waits.
+    void writeMessageNow(std::string_view message);
 
     std::vector<ShortcutConfig> shortcuts;
     ShortcutDetector detector;
@@ -111,7 +115,6 @@ class KeyboardMonitor {
     uint64_t suppressSystemDefinedUntil = 0;
     bool canSuppressEvents = true;
     bool tapGivenUp = false;
-    int diagnosticsDescriptor;
     LineOutput lines;
     LineOutput diagnostics;
 };

@@ -66,7 +66,7 @@ void LineOutput::send() {
             break;  // no room now
         }
         if ((ready.revents & POLLNVAL) != 0 && ::fcntl(descriptor, F_GETFD) == -1) {
-            dropEverything();  // no descriptor: nothing can ever be written
+            forgetAll();  // no descriptor: nothing can ever be written
             return;
         }
         // Room for PIPE_BUF bytes, or a reader gone (POLLERR, POLLHUP): the write tells which.
@@ -83,15 +83,12 @@ void LineOutput::send() {
         } else if (written < 0 && errno == EPIPE) {
             endAsTheSignalWould();
         } else {
-            dropEverything();
+            forgetAll();  // the descriptor fails: nothing more can be written
             return;
         }
     }
     if (!isWaiting()) {
-        pending.clear();
-        sent = 0;
-        blocked = false;
-        waitingKeys.reset();
+        forgetAll();
         return;
     }
     blocked = true;
@@ -115,10 +112,7 @@ void LineOutput::sendAll() {
         errno == EPIPE) {
         endAsTheSignalWould();
     }
-    pending.clear();
-    sent = 0;
-    blocked = false;
-    waitingKeys.reset();
+    forgetAll();
     stopWatching();
 }
 
@@ -156,7 +150,7 @@ void LineOutput::stopWatching() {
     }
 }
 
-void LineOutput::dropEverything() {
+void LineOutput::forgetAll() {
     pending.clear();
     sent = 0;
     blocked = false;

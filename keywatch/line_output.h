@@ -42,7 +42,8 @@ class LineOutput {
     // Asks the run loop to call back once the descriptor takes more.
     void watch();
     void stopWatching();
-    void dropEverything();
+    // Nothing waits, written or not.
+    void forgetAll();
 
     int descriptor;
     size_t maxWaiting;

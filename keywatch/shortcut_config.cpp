@@ -69,28 +69,18 @@ uint16_t readKeyCode(const json& value, const std::string& name) {
     return static_cast<uint16_t>(value.get<uint64_t>());
 }
 
-std::vector<std::string> readStrings(const json& value, const std::string& name) {
+// A list whose every entry `read(entry, name)` takes.
+template <typename Read>
+auto readList(const json& value, const std::string& name, Read read) {
     if (!value.is_array()) {
         throw Rejected{name + " is not a list"};
     }
-    std::vector<std::string> strings;
-    strings.reserve(value.size());
+    std::vector<decltype(read(value, name))> entries;
+    entries.reserve(value.size());
     for (size_t i = 0; i < value.size(); ++i) {
-        strings.push_back(readString(value[i], name + "[" + std::to_string(i) + "]"));
+        entries.push_back(read(value[i], name + "[" + std::to_string(i) + "]"));
     }
-    return strings;
-}
-
-std::vector<uint16_t> readKeyCodes(const json& value, const std::string& name) {
-    if (!value.is_array()) {
-        throw Rejected{name + " is not a list"};
-    }
-    std::vector<uint16_t> codes;
-    codes.reserve(value.size());
-    for (size_t i = 0; i < value.size(); ++i) {
-        codes.push_back(readKeyCode(value[i], name + "[" + std::to_string(i) + "]"));
-    }
-    return codes;
+    return entries;
 }
 
 ShortcutConfig readShortcut(const json& object) {
@@ -100,10 +90,10 @@ ShortcutConfig readShortcut(const json& object) {
     ShortcutConfig shortcut;
     shortcut.id = readString(member(object, "id"), "id");
     shortcut.keyCode = readKeyCode(member(object, "keyCode"), "keyCode");
-    shortcut.modifiers = readStrings(member(object, "modifiers"), "modifiers");
+    shortcut.modifiers = readList(member(object, "modifiers"), "modifiers", readString);
     if (const auto codes = object.find("modifierKeyCodes");
         codes != object.end() && !codes->is_null()) {
-        shortcut.modifierKeyCodes = readKeyCodes(*codes, "modifierKeyCodes");
+        shortcut.modifierKeyCodes = readList(*codes, "modifierKeyCodes", readKeyCode);
     }
     shortcut.eventType = readString(member(object, "eventType"), "eventType");
     return shortcut;

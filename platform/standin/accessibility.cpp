@@ -96,7 +96,7 @@ AXUIElementRef AXUIElementCreateSystemWide(void) {
 AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
     standin::world();
     standin::log({{"op", "AXUIElementCreateApplication"}, {"pid", pid}});
-    return new __AXUIElement("app:" + std::to_string(pid));
+    return new __AXUIElement(standin::applicationElementId(pid));
 }
 
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
@@ -168,13 +168,12 @@ AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
     const auto& scenario = standin::world().scenario;
     AXError status = kAXErrorSuccess;
     *pid = 0;
-    constexpr std::string_view applicationPrefix = "app:";
     if (asked == nullptr || asked->id == "systemWide") {
         status = kAXErrorIllegalArgument;
     } else if (isGone(asked)) {
         status = kAXErrorInvalidUIElement;
-    } else if (asked->id.rfind(applicationPrefix, 0) == 0) {
-        *pid = static_cast<pid_t>(std::stol(asked->id.substr(applicationPrefix.size())));
+    } else if (const auto application = standin::applicationPidOf(asked->id)) {
+        *pid = *application;
     } else if (const auto* described = scenarioOf(asked); described && described->pid) {
         *pid = *described->pid;
     } else if (scenario.frontmostApplication) {

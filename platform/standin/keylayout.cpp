@@ -1,8 +1,10 @@
 // .keylayout files (Apple's Technical Note TN2056) read into a layout's parts. Real files
 // declare XML 1.1 or 1.0 and hold references to control characters (&#x0010;) that XML 1.0
 // forbids, so character references are decoded here, not by the XML parser.
+#include <unicode/utf16.h>
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -15,17 +17,14 @@
 namespace standin {
 namespace {
 
-void appendCodePoint(std::u16string& text, uint32_t point) {
+void appendCodePoint(std::u16string& text, unsigned long point) {
     if (point > 0x10FFFF) {
         point = 0xFFFD;
     }
-    if (point >= 0x10000) {
-        point -= 0x10000;
-        text += static_cast<char16_t>(0xD800 + (point >> 10));
-        text += static_cast<char16_t>(0xDC00 + (point & 0x3FF));
-    } else {
-        text += static_cast<char16_t>(point);
-    }
+    UChar units[U16_MAX_LENGTH];
+    int32_t length = 0;
+    U16_APPEND_UNSAFE(units, length, static_cast<UChar32>(point));
+    text.append(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length));
 }
 
 // An attribute's UTF-8 text with its references (&lt; &#16; &#x0010;) decoded, into UTF-16.
@@ -34,48 +33,34 @@ std::u16string decoded(std::string_view raw) {
         {"lt", u'<'}, {"gt", u'>'}, {"amp", u'&'}, {"quot", u'"'}, {"apos", u'\''}};
     std::u16string text;
     for (size_t at = 0; at < raw.size();) {
-        const auto byte = static_cast<unsigned char>(raw[at]);
-        if (byte == '&') {
-            const size_t end = raw.find(';', at);
-            if (end == std::string_view::npos) {
-                throw std::runtime_error("unterminated reference in \"" + std::string(raw) + "\"");
-            }
-            const std::string_view name = raw.substr(at + 1, end - at - 1);
-            if (const auto found = named.find(name); found != named.end()) {
-                text += found->second;
-            } else if (name.size() > 1 && name[0] == '#') {
-                const bool hex = name[1] == 'x' || name[1] == 'X';
-                const std::string digits(name.substr(hex ? 2 : 1));
-                size_t used = 0;
-                const unsigned long point =
-                    digits.empty() ? 0 : std::stoul(digits, &used, hex ? 16 : 10);
-                if (digits.empty() || used != digits.size()) {
-                    throw std::runtime_error("bad reference &" + std::string(name) + ";");
-                }
-                appendCodePoint(text, static_cast<uint32_t>(point));
-            } else {
-                throw std::runtime_error("unknown reference &" + std::string(name) + ";");
-            }
-            at = end + 1;
+        if (raw[at] != '&') {
+            // UTF-8, as the parser hands every document over, up to the next reference.
+            const size_t next = std::min(raw.find('&', at), raw.size());
+            text += utf16(raw.substr(at, next - at));
+            at = next;
             continue;
         }
-        // UTF-8, as the parser hands every document over.
-        const int length = byte < 0x80    ? 1
-                           : byte >= 0xF0 ? 4
-                           : byte >= 0xE0 ? 3
-                           : byte >= 0xC0 ? 2
-                                          : 0;
-        if (length == 0 || at + length > raw.size()) {
-            appendCodePoint(text, 0xFFFD);
-            ++at;
-            continue;
+        const size_t end = raw.find(';', at);
+        if (end == std::string_view::npos) {
+            throw std::runtime_error("unterminated reference in \"" + std::string(raw) + "\"");
         }
-        uint32_t point = length == 1 ? byte : byte & (0x7F >> length);
-        for (int i = 1; i < length; ++i) {
-            point = (point << 6) | (static_cast<unsigned char>(raw[at + i]) & 0x3F);
+        const std::string_view name = raw.substr(at + 1, end - at - 1);
+        if (const auto found = named.find(name); found != named.end()) {
+            text += found->second;
+        } else if (name.size() > 1 && name[0] == '#') {
+            const bool hex = name[1] == 'x' || name[1] == 'X';
+            const std::string digits(name.substr(hex ? 2 : 1));
+            size_t used = 0;
+            const unsigned long point =
+                digits.empty() ? 0 : std::stoul(digits, &used, hex ? 16 : 10);
+            if (digits.empty() || used != digits.size()) {
+                throw std::runtime_error("bad reference &" + std::string(name) + ";");
+            }
+            appendCodePoint(text, point);
+        } else {
+            throw std::runtime_error("unknown reference &" + std::string(name) + ";");
         }
-        appendCodePoint(text, point);
-        at += length;
+        at = end + 1;
     }
     return text;
 }

@@ -447,13 +447,14 @@ void requireOptions(CFStringCompareFlags options, const char* operation) {
 std::u16string standin::utf16(std::string_view utf8) {
     int32_t length = 0;
     UErrorCode status = U_ZERO_ERROR;
-    u_strFromUTF8(nullptr, 0, &length, utf8.data(), static_cast<int32_t>(utf8.size()), &status);
+    u_strFromUTF8WithSub(nullptr, 0, &length, utf8.data(), static_cast<int32_t>(utf8.size()),
+                         0xFFFD, nullptr, &status);
     std::u16string units(static_cast<size_t>(length), u'\0');
     status = U_ZERO_ERROR;
-    u_strFromUTF8(reinterpret_cast<UChar*>(units.data()), length, nullptr, utf8.data(),
-                  static_cast<int32_t>(utf8.size()), &status);
+    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(units.data()), length, nullptr, utf8.data(),
+                         static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &status);
     if (U_FAILURE(status)) {
-        misuse("utf16 (not UTF-8)");
+        misuse("utf16");
     }
     return units;
 }

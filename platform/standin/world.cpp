@@ -148,6 +148,28 @@ class ObjectReader {
     std::vector<std::string> known;
 };
 
+// A member name that must be a number (a process id, a key code), written as the number
+// prints: "007" and "+7" would name what "7" names and hide a typo.
+template <typename Integer>
+Integer numberNamed(std::string_view name, const std::string& path, const char* what) {
+    Integer value = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), value);
+    if (error != std::errc() || end != name.data() + name.size() || std::to_string(value) != name) {
+        throw std::runtime_error(path + ": not " + what);
+    }
+    return value;
+}
+
+// An application's bundle identifier: given, as a text or null.
+std::optional<std::string> bundleIdentifierOf(ObjectReader& application) {
+    const auto* bundle = application.find("bundleIdentifier");
+    application.expect(bundle != nullptr, "bundleIdentifier", "given (a text or null)");
+    if (bundle->is_null()) {
+        return std::nullopt;
+    }
+    return ObjectReader::text(*bundle, application.pathOf("bundleIdentifier"));
+}
+
 uint32_t parseEventType(const nlohmann::json& value, const std::string& path) {
     if (value.is_number()) {
         return ObjectReader::integerValue<uint32_t>(value, path);
@@ -424,13 +446,7 @@ InputSourceScenario flatLayout(const nlohmann::json& keys, const std::string& pa
     ObjectReader::forEachMember(
         keys, path,
         [&](const std::string& code, const nlohmann::json& typed, const std::string& at) {
-            uint16_t keyCode = 0;
-            const auto [end, error] =
-                std::from_chars(code.data(), code.data() + code.size(), keyCode);
-            if (error != std::errc() || end != code.data() + code.size() ||
-                std::to_string(keyCode) != code) {
-                throw std::runtime_error(at + ": not a key code");
-            }
+            const auto keyCode = numberNamed<uint16_t>(code, at, "a key code");
             // The table holds the codes of Apple's keyboards, 0 to 127: a key beyond would never
             // be translated, and a test naming one could pass without meaning anything.
             if (keyCode >= LayoutModel::keyCodes) {
@@ -532,14 +548,8 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
             ObjectReader::forEachMember(
                 *applications, "applications",
                 [&](const std::string& key, const nlohmann::json& element, const std::string& at) {
-                    pid_t pid = 0;
-                    const auto [end, error] =
-                        std::from_chars(key.data(), key.data() + key.size(), pid);
-                    if (error != std::errc() || end != key.data() + key.size() ||
-                        std::to_string(pid) != key) {
-                        throw std::runtime_error(at + ": not a process id");
-                    }
-                    scenario.applications[pid] = parseElement(element, at);
+                    scenario.applications[numberNamed<pid_t>(key, at, "a process id")] =
+                        parseElement(element, at);
                 });
         }
         if (const auto* elements = top.find("elements")) {
@@ -555,36 +565,18 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
             ObjectReader application(*front, "frontmostApplication");
             const auto* pid = application.find("pid");
             application.expect(pid != nullptr, "pid", "given");
-            RunningApplication found{
-                ObjectReader::integerValue<pid_t>(*pid, application.pathOf("pid")), std::nullopt};
-            const auto* bundle = application.find("bundleIdentifier");
-            application.expect(bundle != nullptr, "bundleIdentifier", "given (a text or null)");
-            if (!bundle->is_null()) {
-                found.bundleIdentifier =
-                    ObjectReader::text(*bundle, application.pathOf("bundleIdentifier"));
-            }
+            scenario.frontmostApplication = RunningApplication{
+                ObjectReader::integerValue<pid_t>(*pid, application.pathOf("pid")),
+                bundleIdentifierOf(application)};
             application.finish();
-            scenario.frontmostApplication = found;
         }
         if (const auto* running = top.find("runningApplications")) {
             ObjectReader::forEachMember(
                 *running, "runningApplications",
                 [&](const std::string& key, const nlohmann::json& value, const std::string& at) {
-                    pid_t pid = 0;
-                    const auto [end, error] =
-                        std::from_chars(key.data(), key.data() + key.size(), pid);
-                    if (error != std::errc() || end != key.data() + key.size() ||
-                        std::to_string(pid) != key) {
-                        throw std::runtime_error(at + ": not a process id");
-                    }
+                    const auto pid = numberNamed<pid_t>(key, at, "a process id");
                     ObjectReader application(value, at);
-                    const auto* bundle = application.find("bundleIdentifier");
-                    application.expect(bundle != nullptr, "bundleIdentifier",
-                                       "given (a text or null)");
-                    scenario.runningApplications[pid] =
-                        bundle->is_null() ? std::nullopt
-                                          : std::optional(ObjectReader::text(
-                                                *bundle, application.pathOf("bundleIdentifier")));
+                    scenario.runningApplications[pid] = bundleIdentifierOf(application);
                     application.finish();
                 });
         }
@@ -679,19 +671,31 @@ const ElementScenario* findElement(const Scenario& scenario, const std::string& 
     if (const auto element = scenario.elements.find(id); element != scenario.elements.end()) {
         return &element->second;
     }
-    constexpr std::string_view applicationPrefix = "app:";
-    if (id.rfind(applicationPrefix, 0) == 0) {
-        pid_t pid = 0;
-        const char* digits = id.data() + applicationPrefix.size();
-        const auto [end, error] = std::from_chars(digits, id.data() + id.size(), pid);
-        if (error == std::errc() && end == id.data() + id.size()) {
-            if (const auto app = scenario.applications.find(pid);
-                app != scenario.applications.end()) {
-                return &app->second;
-            }
+    if (const auto pid = applicationPidOf(id)) {
+        if (const auto app = scenario.applications.find(*pid); app != scenario.applications.end()) {
+            return &app->second;
         }
     }
     return nullptr;
+}
+
+constexpr std::string_view applicationPrefix = "app:";
+
+std::string applicationElementId(pid_t pid) {
+    return std::string(applicationPrefix) + std::to_string(pid);
+}
+
+std::optional<pid_t> applicationPidOf(std::string_view id) {
+    if (id.substr(0, applicationPrefix.size()) != applicationPrefix) {
+        return std::nullopt;
+    }
+    pid_t pid = 0;
+    const std::string_view digits = id.substr(applicationPrefix.size());
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+    if (error != std::errc() || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return pid;
 }
 
 World& world() {

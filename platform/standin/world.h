@@ -168,7 +168,12 @@ Scenario parseScenario(const std::string& text, const std::string& folder = ".")
 // scenario says nothing of it.
 const ElementScenario* findElement(const Scenario& scenario, const std::string& id);
 
-// UTF-8 and UTF-16 for the stand-in's own use (scenario texts, log records).
+// The id of the element AXUIElementCreateApplication(pid) makes, and the pid such an id names.
+std::string applicationElementId(pid_t pid);
+std::optional<pid_t> applicationPidOf(std::string_view id);
+
+// UTF-8 and UTF-16 for the stand-in's own use (scenario texts, layout files, log records); a
+// byte that is no UTF-8 becomes U+FFFD.
 std::u16string utf16(std::string_view utf8);
 std::string utf8(std::u16string_view utf16);
 
