@@ -17,5 +17,7 @@ extern "C" {
 kern_return_t mach_timebase_info(mach_timebase_info_t info);
 // Ticks since an arbitrary start, going on while the machine sleeps; never goes back.
 uint64_t mach_continuous_time(void);
+// Ticks since the same start, standing still while the machine sleeps.
+uint64_t mach_absolute_time(void);
 
 }  // extern "C"

@@ -26,6 +26,7 @@ using CFDataRef = const struct __CFData*;
 using CFMachPortRef = struct __CFMachPort*;
 using CFRunLoopRef = struct __CFRunLoop*;
 using CFRunLoopSourceRef = struct __CFRunLoopSource*;
+using CFRunLoopTimerRef = struct __CFRunLoopTimer*;
 using CFRunLoopMode = CFStringRef;
 using CFFileDescriptorRef = struct __CFFileDescriptor*;
 using CFFileDescriptorNativeDescriptor = int;
@@ -64,6 +65,17 @@ enum : CFOptionFlags {
 
 using CFFileDescriptorCallBack = void (*)(CFFileDescriptorRef f, CFOptionFlags callBackTypes,
                                           void* info);
+
+using CFMachPortInvalidationCallBack = void (*)(CFMachPortRef port, void* info);
+using CFRunLoopTimerCallBack = void (*)(CFRunLoopTimerRef timer, void* info);
+
+struct CFRunLoopTimerContext {
+    CFIndex version;
+    void* info;
+    const void* (*retain)(const void* info);
+    void (*release)(const void* info);
+    CFStringRef (*copyDescription)(const void* info);
+};
 
 struct CFFileDescriptorContext {
     CFIndex version;
@@ -128,8 +140,19 @@ CFRunLoopRef CFRunLoopGetCurrent(void);
 void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
 void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
 void CFMachPortInvalidate(CFMachPortRef port);
+Boolean CFMachPortIsValid(CFMachPortRef port);
+// Called when the port becomes invalid; at once when it already is.
+void CFMachPortSetInvalidationCallBack(CFMachPortRef port, CFMachPortInvalidationCallBack callout);
 void CFRunLoopRun(void);
 void CFRunLoopStop(CFRunLoopRef rl);
+
+CFRunLoopTimerRef CFRunLoopTimerCreate(CFAllocatorRef allocator, CFAbsoluteTime fireDate,
+                                       CFTimeInterval interval, CFOptionFlags flags, CFIndex order,
+                                       CFRunLoopTimerCallBack callout,
+                                       CFRunLoopTimerContext* context);
+void CFRunLoopAddTimer(CFRunLoopRef rl, CFRunLoopTimerRef timer, CFRunLoopMode mode);
+void CFRunLoopTimerSetTolerance(CFRunLoopTimerRef timer, CFTimeInterval tolerance);
+void CFRunLoopTimerInvalidate(CFRunLoopTimerRef timer);
 
 CFFileDescriptorRef CFFileDescriptorCreate(CFAllocatorRef allocator,
                                            CFFileDescriptorNativeDescriptor fd,

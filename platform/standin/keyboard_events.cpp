@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/cf_ref.h"
 #include "platform/standin/objects.h"
@@ -48,29 +49,108 @@ constexpr CGEventMask keyEvents = maskBit(kCGEventKeyDown) | maskBit(kCGEventKey
 }  // namespace
 
 CGEventRef standin::createEvent(CGEventType type, int64_t keyCode, CGEventFlags flags,
-                                int64_t sourcePid) {
-    return new __CGEvent(type, keyCode, flags, sourcePid);
+                                int64_t sourcePid, int64_t userData) {
+    return new __CGEvent(type, keyCode, flags, sourcePid, userData);
 }
 
+namespace {
+
+struct ModifierKey {
+    int64_t keyCode;
+    CGEventFlags flag;
+    CGEventFlags sideBit;   // none for Fn
+    CGEventFlags pairBits;  // the side bits of both keys of its pair
+};
+
+constexpr CGEventFlags commandSides = NX_DEVICELCMDKEYMASK | NX_DEVICERCMDKEYMASK;
+constexpr CGEventFlags shiftSides = NX_DEVICELSHIFTKEYMASK | NX_DEVICERSHIFTKEYMASK;
+constexpr CGEventFlags optionSides = NX_DEVICELALTKEYMASK | NX_DEVICERALTKEYMASK;
+constexpr CGEventFlags controlSides = NX_DEVICELCTLKEYMASK | NX_DEVICERCTLKEYMASK;
+
+constexpr ModifierKey modifierKeys[] = {
+    {54, kCGEventFlagMaskCommand, NX_DEVICERCMDKEYMASK, commandSides},
+    {55, kCGEventFlagMaskCommand, NX_DEVICELCMDKEYMASK, commandSides},
+    {56, kCGEventFlagMaskShift, NX_DEVICELSHIFTKEYMASK, shiftSides},
+    {60, kCGEventFlagMaskShift, NX_DEVICERSHIFTKEYMASK, shiftSides},
+    {58, kCGEventFlagMaskAlternate, NX_DEVICELALTKEYMASK, optionSides},
+    {61, kCGEventFlagMaskAlternate, NX_DEVICERALTKEYMASK, optionSides},
+    {59, kCGEventFlagMaskControl, NX_DEVICELCTLKEYMASK, controlSides},
+    {62, kCGEventFlagMaskControl, NX_DEVICERCTLKEYMASK, controlSides},
+    {63, kCGEventFlagMaskSecondaryFn, 0, 0},
+    {179, kCGEventFlagMaskSecondaryFn, 0, 0},
+};
+
+// What the HID system knows of a key after one of its events: a key-down or key-up says it, a
+// modifier's flags-changed says it by the key's side bit (or its modifier's bit without one).
+void noteInHidState(const standin::ScriptedEvent& event) {
+    auto& down = standin::world().keysDown;
+    std::optional<bool> isDown;
+    if (event.type == kCGEventKeyDown || event.type == kCGEventKeyUp) {
+        isDown = event.type == kCGEventKeyDown;
+    } else if (event.type == kCGEventFlagsChanged) {
+        for (const auto& key : modifierKeys) {
+            if (key.keyCode == event.keyCode) {
+                isDown = (event.flags & key.pairBits) != 0 ? (event.flags & key.sideBit) != 0
+                                                           : (event.flags & key.flag) != 0;
+            }
+        }
+    }
+    if (!isDown) {
+        return;
+    }
+    const auto found = std::find(down.begin(), down.end(), event.keyCode);
+    if (*isDown && found == down.end()) {
+        down.push_back(event.keyCode);
+    } else if (!*isDown && found != down.end()) {
+        down.erase(found);
+    }
+}
+
+}  // namespace
+
 void standin::deliverScriptedEvent(__CFMachPort* tap, size_t index) {
+    using Kind = ScriptedEvent::Kind;
     const ScriptedEvent& scripted = world().scenario.events[index];
     if (scripted.afterOutputClosed) {
         waitUntilOutputIsClosed();
     }
-    advanceClock(scripted.advance);
+    passTime(scripted.asleep, true);
+    passTime(scripted.advance);
+    if (mainRunLoop().stopped) {
+        return;  // a timer ended the run before this event's time
+    }
     stepWallClock(scripted.wallStep);
-    nlohmann::ordered_json record{{"op", "deliver"}, {"index", index}, {"type", scripted.type}};
-    if (isTapDisabledNotification(scripted.type)) {
-        tap->enabled = false;
-    } else if (!tap->enabled || (tap->mask & maskBit(scripted.type)) == 0) {
-        // A disabled tap, or one that may not see this kind of event, is not called.
+    nlohmann::ordered_json record{{"op", "deliver"}, {"index", index}};
+    if (scripted.kind != Kind::event) {
+        record["type"] =
+            scripted.kind == Kind::tapInvalidated ? "tapInvalidated" : "tapDisabledSilently";
+        record["effect"] = "none";
+        log(record);
+        if (scripted.kind == Kind::tapInvalidated) {
+            invalidatePort(tap);
+        } else {
+            tap->enabled = false;
+        }
+        return;
+    }
+    record["type"] = scripted.type;
+    noteInHidState(scripted);
+    const bool notification = isTapDisabledNotification(scripted.type);
+    if (scripted.unseen || !tap->valid || (!notification && !tap->enabled) ||
+        (!notification && (tap->mask & maskBit(scripted.type)) == 0)) {
+        // An event no tap sees, an invalid or disabled tap, or one that may not see this kind
+        // of event: the callback is not called.
         record["returned"] = "null";
-        record["effect"] = "dropped";
+        record["effect"] = scripted.unseen ? "unseen" : "dropped";
         log(record);
         return;
     }
+    if (notification) {
+        tap->enabled = false;
+    }
     CFRef<CGEventRef> event(createEvent(static_cast<CGEventType>(scripted.type), scripted.keyCode,
-                                        scripted.flags, scripted.sourcePid));
+                                        scripted.flags, scripted.sourcePid,
+                                        scripted.sourceUserData));
     const CGEventRef returned =
         tap->callback(nullptr, static_cast<CGEventType>(scripted.type), event.get(),
                       scripted.withoutUserInfo ? nullptr : tap->userInfo);
@@ -126,6 +206,10 @@ void CGEventTapEnable(CFMachPortRef tap, bool enable) {
     standin::log({{"op", "CGEventTapEnable"}, {"enable", enable}});
 }
 
+bool CGEventTapIsEnabled(CFMachPortRef tap) {
+    return as<__CFMachPort>(tap, "CGEventTapIsEnabled")->enabled;
+}
+
 bool CGPreflightListenEventAccess(void) {
     const bool access = standin::world().scenario.listenAccess;
     standin::log({{"op", "CGPreflightListenEventAccess"}, {"result", access}});
@@ -145,6 +229,8 @@ int64_t CGEventGetIntegerValueField(CGEventRef event, CGEventField field) {
             return read->keyCode;
         case kCGEventSourceUnixProcessID:
             return read->sourcePid;
+        case kCGEventSourceUserData:
+            return read->userData;
     }
     return 0;
 }
@@ -163,14 +249,28 @@ CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID stateID) {
     return isGranted ? new __CGEventSource(stateID) : nullptr;
 }
 
+void CGEventSourceSetUserData(CGEventSourceRef source, int64_t userData) {
+    as<__CGEventSource>(source, "CGEventSourceSetUserData")->userData = userData;
+    standin::log({{"op", "CGEventSourceSetUserData"}, {"userData", userData}});
+}
+
+bool CGEventSourceKeyState(CGEventSourceStateID, CGKeyCode key) {
+    const auto& world = standin::world();
+    return world.scenario.keyState &&
+           std::find(world.keysDown.begin(), world.keysDown.end(), key) != world.keysDown.end();
+}
+
 CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey, bool keyDown) {
     auto& world = standin::world();
     const long call = ++world.keyboardEventsCreated;
     const auto& failing = world.scenario.failKeyboardEvents;
     const bool isGranted = std::find(failing.begin(), failing.end(), call) == failing.end();
     nlohmann::ordered_json sourceState;  // null for no source
+    int64_t userData = 0;
     if (source != nullptr) {
-        sourceState = as<__CGEventSource>(source, "CGEventCreateKeyboardEvent")->stateID;
+        const auto* from = as<__CGEventSource>(source, "CGEventCreateKeyboardEvent");
+        sourceState = from->stateID;
+        userData = from->userData;
     }
     standin::log({{"op", "CGEventCreateKeyboardEvent"},
                   {"source", sourceState},
@@ -181,15 +281,18 @@ CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtual
         return nullptr;
     }
     return standin::createEvent(keyDown ? kCGEventKeyDown : kCGEventKeyUp, virtualKey,
-                                world.scenario.heldFlags, ::getpid());
+                                world.scenario.heldFlags, ::getpid(), userData);
 }
 
 void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
     const auto* posted = as<__CGEvent>(event, "CGEventPost");
-    nlohmann::ordered_json record{
-        {"op", "CGEventPost"},        {"tap", tap},
-        {"keyCode", posted->keyCode}, {"keyDown", posted->type == kCGEventKeyDown},
-        {"flags", posted->flags},     {"monotonic", monotonicSeconds()}};
+    nlohmann::ordered_json record{{"op", "CGEventPost"},
+                                  {"tap", tap},
+                                  {"keyCode", posted->keyCode},
+                                  {"keyDown", posted->type == kCGEventKeyDown},
+                                  {"flags", posted->flags},
+                                  {"userData", posted->userData},
+                                  {"monotonic", monotonicSeconds()}};
     // Without the right to post events the system drops them, and says nothing.
     if (!standin::world().scenario.postAccess) {
         record["dropped"] = true;

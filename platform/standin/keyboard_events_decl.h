@@ -46,6 +46,7 @@ enum CGEventType : uint32_t {
 enum CGEventField : uint32_t {
     kCGKeyboardEventKeycode = 9,
     kCGEventSourceUnixProcessID = 41,
+    kCGEventSourceUserData = 42,
 };
 
 enum CGEventTapLocation : uint32_t {
@@ -79,6 +80,7 @@ CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement place
                                CGEventTapOptions options, CGEventMask eventsOfInterest,
                                CGEventTapCallBack callback, void* userInfo);
 void CGEventTapEnable(CFMachPortRef tap, bool enable);
+bool CGEventTapIsEnabled(CFMachPortRef tap);
 bool CGPreflightListenEventAccess(void);
 bool CGPreflightPostEventAccess(void);
 
@@ -87,6 +89,9 @@ CGEventFlags CGEventGetFlags(CGEventRef event);
 void CGEventSetFlags(CGEventRef event, CGEventFlags flags);
 
 CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID stateID);
+void CGEventSourceSetUserData(CGEventSourceRef source, int64_t userData);
+// Whether the key is down in the state's view (the HID system's: all keyboards together).
+bool CGEventSourceKeyState(CGEventSourceStateID stateID, CGKeyCode key);
 CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey, bool keyDown);
 void CGEventPost(CGEventTapLocation tap, CGEventRef event);
 

@@ -52,6 +52,7 @@ struct __CFMachPort : standin::Object {
     void* userInfo = nullptr;
     bool enabled = true;
     bool valid = true;  // an invalidated port delivers nothing more
+    CFMachPortInvalidationCallBack invalidated = nullptr;
 };
 
 struct __CFFileDescriptor : standin::Object {
@@ -77,10 +78,26 @@ struct __CFRunLoopSource : standin::Object {
     __CFFileDescriptor* descriptor = nullptr;  // retained
 };
 
+// A timer on Mach's absolute clock, as the platform's are: it stands still while the machine
+// sleeps, and a step of the wall clock moves no timer.
+struct __CFRunLoopTimer : standin::Object {
+    static constexpr CFTypeID typeIdValue = standin::runLoopTimerType;
+    __CFRunLoopTimer(uint64_t due, uint64_t every, CFRunLoopTimerCallBack call,
+                     const CFRunLoopTimerContext* given);
+    ~__CFRunLoopTimer() override;
+    uint64_t dueAt;     // absolute nanoseconds
+    uint64_t interval;  // nanoseconds; 0 fires once
+    double tolerance = 0;
+    CFRunLoopTimerCallBack callout;
+    CFRunLoopTimerContext context{};
+    bool valid = true;
+};
+
 struct __CFRunLoop : standin::Object {
     static constexpr CFTypeID typeIdValue = standin::runLoopType;
     __CFRunLoop() : Object(typeIdValue, true) {}
     std::vector<__CFRunLoopSource*> sources;  // retained
+    std::vector<__CFRunLoopTimer*> timers;    // retained
     bool stopped = false;
 };
 
@@ -89,25 +106,41 @@ namespace standin {
 // The main thread's run loop, which lives as long as the process.
 __CFRunLoop& mainRunLoop();
 
-// Delivers the scenario's event at `index` to the tap's callback.
+// Delivers the scenario's event at `index` to the tap's callback (or lets it happen to the tap),
+// once its time has come; the HID system sees every event, delivered or not.
 void deliverScriptedEvent(__CFMachPort* tap, size_t index);
+
+// Moves the clocks as a run loop lives through the time: timers due meanwhile fire in order.
+// With `asleep`, the absolute clock stands still and no timer comes due.
+void passTime(double seconds, bool asleep = false);
+
+// Invalidates the port as the platform does: its sources leave the run loop and its
+// invalidation callback is called.
+void invalidatePort(__CFMachPort* port);
 
 }  // namespace standin
 
 struct __CGEvent : standin::Object {
     static constexpr CFTypeID typeIdValue = standin::eventType;
-    __CGEvent(CGEventType t, int64_t code, CGEventFlags f, int64_t pid)
-        : Object(typeIdValue, false), type(t), keyCode(code), flags(f), sourcePid(pid) {}
+    __CGEvent(CGEventType t, int64_t code, CGEventFlags f, int64_t pid, int64_t data)
+        : Object(typeIdValue, false),
+          type(t),
+          keyCode(code),
+          flags(f),
+          sourcePid(pid),
+          userData(data) {}
     CGEventType type;
     int64_t keyCode;
     CGEventFlags flags;
     int64_t sourcePid;  // kCGEventSourceUnixProcessID
+    int64_t userData;   // kCGEventSourceUserData
 };
 
 struct __CGEventSource : standin::Object {
     static constexpr CFTypeID typeIdValue = standin::eventSourceType;
     explicit __CGEventSource(CGEventSourceStateID id) : Object(typeIdValue, false), stateID(id) {}
     CGEventSourceStateID stateID;
+    int64_t userData = 0;  // given to every event made from it
 };
 
 struct __CFAttributedString : standin::Object {

@@ -1,15 +1,17 @@
-// The main thread's run loop: the scripted events go to the tap whose source was added, and
-// file descriptors with callbacks enabled are served between them and, while the process keeps
-// running, until it ends.
+// The main thread's run loop: the scripted events go to the tap whose source was added, timers
+// fire as the events' time passes, and file descriptors with callbacks enabled are served
+// between the events and, while the process keeps running, until it ends.
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <vector>
 
 #include "platform/cf_ref.h"
 #include "platform/standin/objects.h"
+#include "platform/standin/standin.h"
 
 using standin::as;
 
@@ -66,7 +68,84 @@ __CFMachPort* tapOfTheRunLoop() {
     return nullptr;
 }
 
+// The valid timer that comes due first, by `until` (absolute nanoseconds); null for none.
+__CFRunLoopTimer* nextTimer(uint64_t until) {
+    __CFRunLoopTimer* next = nullptr;
+    for (__CFRunLoopTimer* timer : standin::mainRunLoop().timers) {
+        if (timer->valid && timer->dueAt <= until &&
+            (next == nullptr || timer->dueAt < next->dueAt)) {
+            next = timer;
+        }
+    }
+    return next;
+}
+
+// Whether the run loop has anything left to run: a valid source or timer.
+bool hasWork() {
+    const auto& loop = standin::mainRunLoop();
+    const bool timer = std::any_of(loop.timers.begin(), loop.timers.end(),
+                                   [](const __CFRunLoopTimer* t) { return t->valid; });
+    const bool source =
+        std::any_of(loop.sources.begin(), loop.sources.end(), [](const __CFRunLoopSource* s) {
+            return s->port != nullptr ? s->port->valid : s->descriptor->valid;
+        });
+    return timer || source;
+}
+
+uint64_t nanosecondsOf(double seconds) {
+    return static_cast<uint64_t>(std::llround(seconds * 1e9));
+}
+
 }  // namespace
+
+void standin::passTime(double seconds, bool asleep) {
+    auto& now = world();
+    const uint64_t length = nanosecondsOf(seconds);
+    if (asleep) {
+        now.clock += seconds;
+        now.monotonic += length;
+        return;
+    }
+    const uint64_t until = now.absolute + length;
+    while (!mainRunLoop().stopped) {
+        const auto held = CFRef<CFRunLoopTimerRef>::retain(nextTimer(until));
+        __CFRunLoopTimer* timer = held.get();  // kept alive through its own callback
+        if (timer == nullptr) {
+            break;
+        }
+        advanceClock(static_cast<double>(timer->dueAt - now.absolute) / 1e9);
+        if (timer->interval > 0) {
+            timer->dueAt += timer->interval;
+        } else {
+            timer->valid = false;
+        }
+        standin::log({{"op", "timer"},
+                      {"interval", static_cast<double>(timer->interval) / 1e9},
+                      {"tolerance", timer->tolerance}});
+        timer->callout(timer, timer->context.info);
+    }
+    if (until > now.absolute) {
+        advanceClock(static_cast<double>(until - now.absolute) / 1e9);
+    }
+}
+
+void standin::invalidatePort(__CFMachPort* port) {
+    if (!port->valid) {
+        return;
+    }
+    port->valid = false;
+    auto& sources = mainRunLoop().sources;
+    for (size_t i = sources.size(); i-- > 0;) {
+        if (sources[i]->port == port) {
+            __CFRunLoopSource* removed = sources[i];
+            sources.erase(sources.begin() + static_cast<std::ptrdiff_t>(i));
+            CFRelease(removed);
+        }
+    }
+    if (port->invalidated != nullptr) {
+        port->invalidated(port, nullptr);
+    }
+}
 
 __CFRunLoop& standin::mainRunLoop() {
     // Never destroyed: the sources added to it live as long as the process.
@@ -104,6 +183,23 @@ __CFFileDescriptor::__CFFileDescriptor(int descriptor, bool closes, CFFileDescri
     }
 }
 
+__CFRunLoopTimer::__CFRunLoopTimer(uint64_t due, uint64_t every, CFRunLoopTimerCallBack call,
+                                   const CFRunLoopTimerContext* given)
+    : Object(typeIdValue, false), dueAt(due), interval(every), callout(call) {
+    if (given != nullptr) {
+        context = *given;
+        if (context.retain != nullptr) {
+            context.info = const_cast<void*>(context.retain(context.info));
+        }
+    }
+}
+
+__CFRunLoopTimer::~__CFRunLoopTimer() {
+    if (context.release != nullptr) {
+        context.release(context.info);
+    }
+}
+
 __CFFileDescriptor::~__CFFileDescriptor() {
     if (context.release != nullptr) {
         context.release(context.info);
@@ -136,7 +232,19 @@ void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoop
 }
 
 void CFMachPortInvalidate(CFMachPortRef port) {
-    as<__CFMachPort>(port, "CFMachPortInvalidate")->valid = false;
+    standin::invalidatePort(as<__CFMachPort>(port, "CFMachPortInvalidate"));
+}
+
+Boolean CFMachPortIsValid(CFMachPortRef port) {
+    return as<__CFMachPort>(port, "CFMachPortIsValid")->valid;
+}
+
+void CFMachPortSetInvalidationCallBack(CFMachPortRef port, CFMachPortInvalidationCallBack callout) {
+    auto* set = as<__CFMachPort>(port, "CFMachPortSetInvalidationCallBack");
+    set->invalidated = callout;
+    if (!set->valid && callout != nullptr) {
+        callout(set, nullptr);
+    }
 }
 
 void CFRunLoopStop(CFRunLoopRef rl) {
@@ -152,11 +260,12 @@ void CFRunLoopRun(void) {
     if (tap == nullptr || !tap->valid) {
         return;
     }
-    // The tap's events in order, the descriptors served between them as a run loop would.
+    // The tap's events in order, the descriptors served between them as a run loop would. With
+    // nothing left to run (the tap invalidated, no timer), the run loop returns.
     const size_t count = standin::world().scenario.events.size();
-    for (size_t index = 0; index < count && !loop.stopped; ++index) {
+    for (size_t index = 0; index < count && !loop.stopped && hasWork(); ++index) {
         serveDescriptors(false);
-        if (!loop.stopped && tap->valid) {
+        if (!loop.stopped) {
             standin::deliverScriptedEvent(tap, index);
         }
     }
@@ -164,6 +273,43 @@ void CFRunLoopRun(void) {
         if (!serveDescriptors(true)) {
             pause();
         }
+    }
+}
+
+CFRunLoopTimerRef CFRunLoopTimerCreate(CFAllocatorRef, CFAbsoluteTime fireDate,
+                                       CFTimeInterval interval, CFOptionFlags, CFIndex,
+                                       CFRunLoopTimerCallBack callout,
+                                       CFRunLoopTimerContext* context) {
+    // The fire date is read once, against the wall clock now; from then on the timer keeps to
+    // the absolute clock.
+    auto& now = standin::world();
+    const double wait = std::max(0.0, fireDate - now.clock);
+    return new __CFRunLoopTimer(now.absolute + nanosecondsOf(wait),
+                                interval > 0 ? nanosecondsOf(interval) : 0, callout, context);
+}
+
+void CFRunLoopAddTimer(CFRunLoopRef rl, CFRunLoopTimerRef timer, CFRunLoopMode) {
+    auto* loop = as<__CFRunLoop>(rl, "CFRunLoopAddTimer");
+    auto* added = as<__CFRunLoopTimer>(timer, "CFRunLoopAddTimer");
+    if (added->valid &&
+        std::find(loop->timers.begin(), loop->timers.end(), added) == loop->timers.end()) {
+        CFRetain(added);
+        loop->timers.push_back(added);
+    }
+}
+
+void CFRunLoopTimerSetTolerance(CFRunLoopTimerRef timer, CFTimeInterval tolerance) {
+    as<__CFRunLoopTimer>(timer, "CFRunLoopTimerSetTolerance")->tolerance = tolerance;
+}
+
+void CFRunLoopTimerInvalidate(CFRunLoopTimerRef timer) {
+    auto* invalidated = as<__CFRunLoopTimer>(timer, "CFRunLoopTimerInvalidate");
+    invalidated->valid = false;
+    auto& timers = standin::mainRunLoop().timers;
+    if (const auto found = std::find(timers.begin(), timers.end(), invalidated);
+        found != timers.end()) {
+        timers.erase(found);
+        CFRelease(invalidated);
     }
 }
 

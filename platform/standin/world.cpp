@@ -170,14 +170,28 @@ std::optional<std::string> bundleIdentifierOf(ObjectReader& application) {
     return ObjectReader::text(*bundle, application.pathOf("bundleIdentifier"));
 }
 
-uint32_t parseEventType(const nlohmann::json& value, const std::string& path) {
+// What the platform does to a tap unasked, named as event types are.
+const std::pair<const char*, ScriptedEvent::Kind> tapHappenings[] = {
+    {"tapDisabledSilently", ScriptedEvent::Kind::tapDisabledSilently},
+    {"tapInvalidated", ScriptedEvent::Kind::tapInvalidated},
+};
+
+void parseEventType(const nlohmann::json& value, const std::string& path, ScriptedEvent& event) {
     if (value.is_number()) {
-        return ObjectReader::integerValue<uint32_t>(value, path);
+        event.type = ObjectReader::integerValue<uint32_t>(value, path);
+        return;
     }
     const auto name = ObjectReader::text(value, path);
     for (const auto& [known, raw] : eventTypeNames) {
         if (name == known) {
-            return raw;
+            event.type = raw;
+            return;
+        }
+    }
+    for (const auto& [known, kind] : tapHappenings) {
+        if (name == known) {
+            event.kind = kind;
+            return;
         }
     }
     throw std::runtime_error(path + ": unknown event type " + name);
@@ -186,18 +200,25 @@ uint32_t parseEventType(const nlohmann::json& value, const std::string& path) {
 ScriptedEvent parseEvent(const nlohmann::json& value, const std::string& path) {
     ObjectReader reader(value, path);
     ScriptedEvent event;
-    event.advance = reader.number("advance", 0.0);
-    reader.expect(event.advance >= 0, "advance", "zero or more (time only goes forward)");
+    const auto seconds = [&](const char* key) {
+        const double value = reader.number(key, 0.0);
+        reader.expect(value >= 0, key, "zero or more (time only goes forward)");
+        return value;
+    };
+    event.asleep = seconds("asleep");
+    event.advance = seconds("advance");
     event.wallStep = reader.number("wallStep", 0.0);
     const auto* type = reader.find("type");
     if (type == nullptr) {
         throw std::runtime_error(reader.pathOf("type") + " is missing");
     }
-    event.type = parseEventType(*type, reader.pathOf("type"));
+    parseEventType(*type, reader.pathOf("type"), event);
     event.keyCode = reader.integer<int64_t>("keyCode", 0);
     event.flags = reader.integer<uint64_t>("flags", 0);
     event.withoutUserInfo = reader.boolean("withoutUserInfo", false);
     event.sourcePid = reader.integer<int64_t>("sourcePid", 0);
+    event.sourceUserData = reader.integer<int64_t>("sourceUserData", 0);
+    event.unseen = reader.boolean("unseen", false);
     event.afterOutputClosed = reader.boolean("afterOutputClosed", false);
     reader.finish();
     return event;
@@ -623,6 +644,7 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
             scenario.eventSource = keyboard.boolean("eventSource", scenario.eventSource);
             scenario.heldFlags = keyboard.integer<uint64_t>("heldFlags", scenario.heldFlags);
             scenario.keepRunning = keyboard.boolean("keepRunning", scenario.keepRunning);
+            scenario.keyState = keyboard.boolean("keyState", scenario.keyState);
             keyboard.array(
                 "failKeyboardEvents", [&](const nlohmann::json& n, const std::string& path) {
                     const auto call = ObjectReader::integerValue<int64_t>(n, path);
@@ -733,8 +755,10 @@ void advanceClock(double seconds) {
         misuse("advanceClock");  // the monotonic clock never goes back
     }
     auto& now = world();
+    const auto nanoseconds = static_cast<uint64_t>(std::llround(seconds * 1e9));
     now.clock += seconds;
-    now.monotonic += static_cast<uint64_t>(std::llround(seconds * 1e9));
+    now.monotonic += nanoseconds;
+    now.absolute += nanoseconds;
 }
 
 void stepWallClock(double seconds) {

@@ -25,6 +25,7 @@ enum TypeId : CFTypeID {
     machPortType = 35,
     runLoopType = 43,
     runLoopSourceType = 46,
+    runLoopTimerType = 47,
     fileDescriptorType = 39,
     eventType = 268,
     eventSourceType = 269,
@@ -61,13 +62,20 @@ T* as(const void* ref, const char* operation) {
 }
 
 struct ScriptedEvent {
-    double advance = 0;   // moves both clocks forward
+    // What happens: an event for the tap, or something the platform does to the tap unasked.
+    enum class Kind { event, tapDisabledSilently, tapInvalidated };
+    Kind kind = Kind::event;
+    double asleep = 0;    // the machine sleeps first: the wall and continuous clocks move
+    double advance = 0;   // moves all three clocks forward; timers due meanwhile fire
     double wallStep = 0;  // moves the wall clock alone, either way
     uint32_t type = 0;
     int64_t keyCode = 0;
     uint64_t flags = 0;
     bool withoutUserInfo = false;
-    int64_t sourcePid = 0;  // the posting process; 0 for the keyboard's own events
+    int64_t sourcePid = 0;       // the posting process; 0 for the keyboard's own events
+    int64_t sourceUserData = 0;  // kCGEventSourceUserData
+    // The HID system sees it, no tap does (a release the tap missed).
+    bool unseen = false;
     // Delivered only once nobody reads standard output any more: the host has gone.
     bool afterOutputClosed = false;
 };
@@ -150,6 +158,8 @@ struct Scenario {
     std::vector<int64_t> failKeyboardEvents;
     // The modifier flags the user holds: a keyboard event is made carrying them.
     uint64_t heldFlags = 0;
+    // Whether CGEventSourceKeyState answers what the HID system saw; false for every key when not.
+    bool keyState = true;
     // TISCopyCurrentKeyboardInputSource, TISCopyCurrentKeyboardLayoutInputSource and
     // TISCopyCurrentASCIICapableKeyboardLayoutInputSource; none when absent.
     std::optional<InputSourceScenario> inputSource = usInputSource();
@@ -180,9 +190,13 @@ std::string utf8(std::u16string_view utf16);
 struct World {
     Scenario scenario;
     double clock = 0;  // the wall clock
-    // Mach's continuous time, in nanoseconds (handed out in ticks of 125/3 ns).
+    // Mach's continuous time, in nanoseconds (handed out in ticks of 125/3 ns), and its absolute
+    // time, which stands still during sleep: equal until the machine first sleeps.
     uint64_t monotonic = 100000ull * 1000000000ull;
+    uint64_t absolute = monotonic;
     long keyboardEventsCreated = 0;
+    // The keys the HID system holds down, from every scenario event, delivered or not.
+    std::vector<int64_t> keysDown;
 };
 
 // The world, loaded from STANDIN_SCENARIO on first use.
