@@ -21,8 +21,10 @@ constexpr uint16_t fallbackKeyCode = KEYPOST_FALLBACK;
 constexpr const char* permissionMessage = KEYPOST_TAG " accessibility permission is required\n";
 constexpr const char* eventMessage = KEYPOST_TAG " failed to create CGEvent\n";
 
-// Command alone, whatever modifiers the user holds while the tool runs.
-constexpr CGEventFlags commandOnly = kCGEventFlagMaskCommand;
+// Command alone, whatever modifiers the user holds while the tool runs, with the left Command
+// key's side bit as a keyboard sets it: some applications (Microsoft Remote Desktop) read a
+// Command without a side bit as no Command at all, and type a plain letter.
+constexpr CGEventFlags commandOnly = kCGEventFlagMaskCommand | NX_DEVICELCMDKEYMASK;
 // Long enough for the front application to see a press before the release.
 constexpr useconds_t keyUpDelayMicroseconds = 12000;
 
@@ -43,10 +45,13 @@ constexpr const char* usage =
     "  1  nothing posted: no event could be made\n"
     "  2  nothing posted: the Accessibility permission or the right to post events is missing\n";
 
-// Posts one keyboard event at the HID level, from a source of its own; false (with the event
-// message written) when no source or event can be made.
+// Posts one keyboard event at the HID level, from a source of its own that marks it as the
+// suite's; false (with the event message written) when no source or event can be made.
 bool postKey(uint16_t keyCode, bool keyDown, CGEventFlags flags = 0) {
     const CFRef<CGEventSourceRef> source(CGEventSourceCreate(kCGEventSourceStateHIDSystemState));
+    if (source) {
+        CGEventSourceSetUserData(source.get(), suiteEventUserData);
+    }
     const CFRef<CGEventRef> event(
         source ? CGEventCreateKeyboardEvent(source.get(), keyCode, keyDown) : nullptr);
     if (!event) {

@@ -20,6 +20,11 @@ constexpr const char* runLoopSourceFailedMessage =
     "[hotkey-helper] failed to create run loop source\n";
 constexpr const char* hostStoppedReadingMessage =
     "[hotkey-helper] standard output not read: event tap given up\n";
+constexpr const char* tapNotReEnabledMessage =
+    "[hotkey-helper] event tap could not be re-enabled\n";
+constexpr const char* tapInvalidatedMessage = "[hotkey-helper] event tap invalidated\n";
+constexpr const char* filterTapUnheardKeysNote =
+    "filter tap without Input Monitoring: key-down shortcuts may go unheard";
 constexpr const char* readyPrefix = "[hotkey-helper] ready tap=";
 constexpr const char* suppressLabel = " suppress=";
 constexpr std::string_view keysPrefix = "keys:";
@@ -115,6 +120,15 @@ bool isFromKeyboard(CGEventRef event) {
     return CGEventGetIntegerValueField(event, kCGEventSourceUnixProcessID) == 0;
 }
 
+// pastekey's and copykey's keystrokes: never the user's.
+bool isSuiteEvent(CGEventRef event) {
+    return CGEventGetIntegerValueField(event, kCGEventSourceUserData) == suiteEventUserData;
+}
+
+// The monitor whose tap is watched for invalidation: the platform hands the callback the port's
+// own context, not ours.
+KeyboardMonitor* monitorOfTheTap = nullptr;
+
 bool isTapDisabled(uint32_t type) {
     return type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput;
 }
@@ -186,12 +200,26 @@ const char* describe(KeyTransition transition) {
 }  // namespace
 
 KeyboardMonitor::~KeyboardMonitor() {
-    // The run loop's source and the tap both lead here through plain pointers: cut both.
+    // The run loop's source, its timer and the tap all lead here through plain pointers: cut
+    // them all.
+    if (eventTap) {
+        CGEventTapEnable(eventTap.get(), false);
+    }
+    tearDownTap();
+}
+
+void KeyboardMonitor::tearDownTap() {
+    if (monitorOfTheTap == this) {
+        monitorOfTheTap = nullptr;
+    }
+    if (watchTimer) {
+        CFRunLoopTimerInvalidate(watchTimer.get());
+    }
     if (runLoopSource) {
         CFRunLoopRemoveSource(CFRunLoopGetCurrent(), runLoopSource.get(), kCFRunLoopCommonModes);
     }
     if (eventTap) {
-        CGEventTapEnable(eventTap.get(), false);
+        CFMachPortSetInvalidationCallBack(eventTap.get(), nullptr);
         CFMachPortInvalidate(eventTap.get());
     }
 }
@@ -205,6 +233,7 @@ KeyboardMonitor::KeyboardMonitor(std::vector<ShortcutConfig> configured, int out
       }()),
       lines(out, maxWaitingOutputBytes, LineOutput::WhenFull::keep),
       diagnostics(err, maxWaitingDiagnosticBytes, LineOutput::WhenFull::dropNew) {
+    sleptAtLastLook = sleptNanoseconds();
     watched.reserve(shortcuts.size());
     for (size_t i = 0; i < shortcuts.size(); ++i) {
         const std::string& id = shortcuts[i].id;
@@ -244,6 +273,11 @@ bool KeyboardMonitor::start() {
         writeMessageNow(tapFailedMessage);
         return false;
     }
+    // Reports differ on whether a filter tap hears key-downs with Accessibility alone.
+    if (debugEnabled && granted->options == kCGEventTapOptionDefault &&
+        !CGPreflightListenEventAccess()) {
+        writeDebugLine(filterTapUnheardKeysNote);
+    }
     runLoopSource.reset(CFMachPortCreateRunLoopSource(kCFAllocatorDefault, eventTap.get(), 0));
     if (!runLoopSource) {
         writeMessageNow(runLoopSourceFailedMessage);
@@ -252,23 +286,84 @@ bool KeyboardMonitor::start() {
     }
     CFRunLoopAddSource(CFRunLoopGetCurrent(), runLoopSource.get(), kCFRunLoopCommonModes);
     CGEventTapEnable(eventTap.get(), true);
+    // A tap may stop without a word (around sleep, lock, a user switch) or lose its port: the
+    // watch notices. It writes nothing while the tap is healthy.
+    monitorOfTheTap = this;
+    CFMachPortSetInvalidationCallBack(eventTap.get(), tapInvalidatedCallback);
+    CFRunLoopTimerContext context{0, this, nullptr, nullptr, nullptr};
+    watchTimer.reset(CFRunLoopTimerCreate(kCFAllocatorDefault,
+                                          CFAbsoluteTimeGetCurrent() + watchIntervalSeconds,
+                                          watchIntervalSeconds, 0, 0, tickCallback, &context));
+    if (watchTimer) {
+        CFRunLoopTimerSetTolerance(watchTimer.get(), watchToleranceSeconds);
+        CFRunLoopAddTimer(CFRunLoopGetCurrent(), watchTimer.get(), kCFRunLoopCommonModes);
+    }
     writeLine(std::string(readyPrefix) + granted->name + suppressLabel +
               (canSuppressEvents ? "true" : "false") + "\n");
     lines.send();
-    CFRunLoopRun();
-    if (tapGivenUp) {
+    diagnostics.send();
+    if (ending == Ending::none) {  // the port may have been invalid already
+        CFRunLoopRun();
+    }
+    if (ending != Ending::none) {
         // Outside the callback now: the tap goes for good.
-        CFRunLoopRemoveSource(CFRunLoopGetCurrent(), runLoopSource.get(), kCFRunLoopCommonModes);
-        CFMachPortInvalidate(eventTap.get());
+        tearDownTap();
     }
     // Whatever still waits, however long the host takes: no tap waits on us any more.
     lines.sendAll();
     diagnostics.sendAll();
-    if (tapGivenUp) {
-        writeMessageNow(hostStoppedReadingMessage);
-        return false;
+    switch (ending) {
+        case Ending::none:
+            return true;
+        case Ending::hostStoppedReading:
+            writeMessageNow(hostStoppedReadingMessage);
+            break;
+        case Ending::tapInvalidated:
+            writeMessageNow(tapInvalidatedMessage);
+            break;
+        case Ending::tapNotReEnabled:
+            writeMessageNow(tapNotReEnabledMessage);
+            break;
     }
-    return true;
+    return false;
+}
+
+void KeyboardMonitor::end(Ending why) {
+    if (ending == Ending::none) {
+        ending = why;
+        CFRunLoopStop(CFRunLoopGetCurrent());
+    }
+}
+
+void KeyboardMonitor::tickCallback(CFRunLoopTimerRef, void* info) {
+    static_cast<KeyboardMonitor*>(info)->tick();
+}
+
+void KeyboardMonitor::tapInvalidatedCallback(CFMachPortRef, void*) {
+    if (monitorOfTheTap != nullptr) {
+        monitorOfTheTap->end(Ending::tapInvalidated);
+    }
+}
+
+void KeyboardMonitor::tick() {
+    if (ending != Ending::none || !eventTap) {
+        return;
+    }
+    if (!CFMachPortIsValid(eventTap.get())) {
+        end(Ending::tapInvalidated);
+        return;
+    }
+    noteSleep();
+    if (CGEventTapIsEnabled(eventTap.get())) {
+        disabledTicks = 0;
+    } else if (++disabledTicks >= maxDisabledTicks) {
+        end(Ending::tapNotReEnabled);
+        return;
+    } else {
+        handleTapDisabled();  // stopped without the notification: treated as if it had come
+    }
+    askHidSystemAboutHeldModifiers();
+    sendWaiting();
 }
 
 void KeyboardMonitor::logConfigurationNotes(const std::vector<std::string>& notes) {
@@ -290,24 +385,43 @@ CGEventRef KeyboardMonitor::tapCallback(CGEventTapProxy, CGEventType type, CGEve
 
 CGEventRef KeyboardMonitor::handle(uint32_t type, CGEventRef event) {
     CGEventRef result = dispatch(type, event);
-    // The event's lines leave together, as far as the descriptors take them now.
-    lines.send();
-    diagnostics.send();
-    if (lines.isOverfull() && !tapGivenUp) {
-        giveUpTap();
-    }
+    sendWaiting();
     return result;
 }
 
+void KeyboardMonitor::sendWaiting() {
+    // An event's lines leave together, as far as the descriptors take them now.
+    lines.send();
+    diagnostics.send();
+    if (lines.isOverfull() && ending == Ending::none) {
+        giveUpTap();
+    }
+}
+
 void KeyboardMonitor::giveUpTap() {
-    tapGivenUp = true;
     if (eventTap) {
         CGEventTapEnable(eventTap.get(), false);
     }
-    CFRunLoopStop(CFRunLoopGetCurrent());
+    end(Ending::hostStoppedReading);
+}
+
+void KeyboardMonitor::noteSleep() {
+    const uint64_t slept = sleptNanoseconds();
+    if (slept - sleptAtLastLook > sleepGapNanoseconds) {
+        afterGap = true;
+    }
+    sleptAtLastLook = slept;
 }
 
 CGEventRef KeyboardMonitor::dispatch(uint32_t type, CGEventRef event) {
+    if (isTapDisabled(type)) {
+        handleTapDisabled();
+        return event;
+    }
+    if (isSuiteEvent(event)) {
+        return event;  // untouched: no line, no state, no suppression
+    }
+    noteSleep();
     if (canSuppressEvents && shouldSuppressFnKeyEvent(type, event)) {
         if (debugEnabled) {
             writeDebugLine("blocked fn key event type=" + std::to_string(type) +
@@ -320,10 +434,6 @@ CGEventRef KeyboardMonitor::dispatch(uint32_t type, CGEventRef event) {
             writeDebugLine(blockedSystemDefinedMessage);
         }
         return nullptr;
-    }
-    if (isTapDisabled(type)) {
-        handleTapDisabled();
-        return event;
     }
     switch (type) {
         case kCGEventKeyDown:
@@ -342,7 +452,7 @@ CGEventRef KeyboardMonitor::handleKeyDown(CGEventRef event) {
     if (!keyCode) {
         return event;
     }
-    releaseModifiersReportedUp(event, *keyCode);
+    releaseModifiersMissed(event, *keyCode);
     const CGEventFlags flags = normalizedFlags(CGEventGetFlags(event));
     detector.handleKeyDown(*keyCode);
     emitCurrentKeys();
@@ -360,7 +470,7 @@ CGEventRef KeyboardMonitor::handleKeyUp(CGEventRef event) {
     if (!keyCode) {
         return event;
     }
-    releaseModifiersReportedUp(event, *keyCode);
+    releaseModifiersMissed(event, *keyCode);
     for (size_t i = 0; i < shortcuts.size(); ++i) {
         if (!watched[i].traits.isFlagsChangedShortcut && shortcuts[i].keyCode == *keyCode) {
             emitShortcutReleaseIfNeeded(i);
@@ -391,7 +501,7 @@ CGEventRef KeyboardMonitor::handleFlagsChanged(CGEventRef event) {
     if (!keyCode) {
         return event;
     }
-    releaseModifiersReportedUp(event, *keyCode);
+    releaseModifiersMissed(event, *keyCode);
     const CGEventFlags eventFlags = CGEventGetFlags(event);
     const CGEventFlags flags = normalizedFlags(eventFlags);
     const KeyTransition transition =
@@ -400,6 +510,7 @@ CGEventRef KeyboardMonitor::handleFlagsChanged(CGEventRef event) {
     switch (transition) {
         case KeyTransition::press:
             detector.handleKeyDown(*keyCode);
+            confirmIfDown(*keyCode);
             emitCurrentKeys();
             detector.forEachFlagsChangedMatch(*keyCode, flags, [this](size_t i) {
                 emitShortcutIfNeeded(i);
@@ -436,32 +547,67 @@ void KeyboardMonitor::releaseModifier(uint16_t keyCode, CGEventFlags flags) {
     }
     forEachModifierShortcut(keyCode, [this](size_t i) { emitShortcutReleaseIfNeeded(i); });
     detector.handleKeyUp(keyCode);
+    std::erase(confirmedModifiers, keyCode);
     emitCurrentKeys();
 }
 
-void KeyboardMonitor::releaseModifiersReportedUp(CGEventRef event, uint16_t ownKey) {
+bool KeyboardMonitor::isConfirmed(uint16_t keyCode) const {
+    return std::find(confirmedModifiers.begin(), confirmedModifiers.end(), keyCode) !=
+           confirmedModifiers.end();
+}
+
+void KeyboardMonitor::confirmIfDown(uint16_t keyCode) {
+    if (!isConfirmed(keyCode) &&
+        CGEventSourceKeyState(kCGEventSourceStateHIDSystemState, keyCode)) {
+        confirmedModifiers.push_back(keyCode);
+    }
+}
+
+void KeyboardMonitor::askHidSystemAboutHeldModifiers() {
+    // Each release changes the held list; the usual list holds a key or two.
+    const std::vector<uint16_t> held = detector.currentPressingKeyCodes();
+    std::erase_if(confirmedModifiers, [&](uint16_t code) {
+        return std::find(held.begin(), held.end(), code) == held.end();
+    });
+    for (const uint16_t code : held) {
+        if (!ShortcutDetector::isModifierKey(code)) {
+            continue;
+        }
+        const bool down = CGEventSourceKeyState(kCGEventSourceStateHIDSystemState, code);
+        if (!isConfirmed(code)) {
+            if (down) {
+                confirmedModifiers.push_back(code);
+            }
+        } else if (!down) {
+            releaseModifier(code, 0);
+        }
+    }
+}
+
+void KeyboardMonitor::releaseModifiersMissed(CGEventRef event, uint16_t ownKey) {
+    if (!afterGap) {
+        return;  // the usual case: another keyboard's event says nothing of this one's keys
+    }
+    askHidSystemAboutHeldModifiers();
     if (!isFromKeyboard(event)) {
         return;  // a process's event says nothing of the keys the user holds
     }
+    afterGap = false;
+    // Keys the HID system never confirmed: the keyboard's event after the gap is all there is.
     const CGEventFlags eventFlags = CGEventGetFlags(event);
-    const auto isUp = [&](uint16_t code) {
-        return code != ownKey && ShortcutDetector::isReportedUp(code, eventFlags);
-    };
-    const auto& held = detector.currentPressingKeyCodes();
-    if (std::none_of(held.begin(), held.end(), isUp)) {
-        return;  // the usual case, without a copy of the list
-    }
-    const std::vector<uint16_t> snapshot = held;  // each release changes the list
-    for (const uint16_t code : snapshot) {
-        if (isUp(code)) {
+    const std::vector<uint16_t> held = detector.currentPressingKeyCodes();
+    for (const uint16_t code : held) {
+        if (code != ownKey && !isConfirmed(code) &&
+            ShortcutDetector::isReportedUp(code, eventFlags)) {
             releaseModifier(code, normalizedFlags(eventFlags));
         }
     }
 }
 
 void KeyboardMonitor::handleTapDisabled() {
+    afterGap = true;
     detector.cleanupStaleKeys();
-    if (eventTap) {
+    if (eventTap && ending == Ending::none) {
         CGEventTapEnable(eventTap.get(), true);
         diagnostics.add(reenabledMessage);
     }

@@ -35,6 +35,13 @@ class KeyboardMonitor {
     static constexpr size_t maxWaitingOutputBytes = 16 << 20;
     // Debug lines and messages past this are dropped while nobody reads them.
     static constexpr size_t maxWaitingDiagnosticBytes = 1 << 20;
+    // The watch on the tap: how often, how late it may come, and how many ticks in a row may
+    // find the tap disabled before keywatch gives up on it.
+    static constexpr double watchIntervalSeconds = 2.0;
+    static constexpr double watchToleranceSeconds = 0.5;
+    static constexpr int maxDisabledTicks = 3;
+    // A sleep longer than this between two events may have hidden releases from the tap.
+    static constexpr uint64_t sleepGapNanoseconds = 1000000000;
 
     // Lines go to `output`; messages and debug lines to `diagnostics`. Neither ever blocks an
     // event: what a descriptor cannot take at once waits for the run loop.
@@ -45,8 +52,9 @@ class KeyboardMonitor {
     ~KeyboardMonitor();
 
     // Installs the first tap the platform grants, announces it and runs the run loop. False
-    // when no tap or no run-loop source could be had, or when the tap was given up because the
-    // host stopped reading; true once the run loop returns.
+    // when no tap or no run-loop source could be had, when the tap was given up because the
+    // host stopped reading, or when the tap died (invalidated, or not to be re-enabled); true
+    // once the run loop returns.
     bool start();
 
     // One delivered event: the event to pass it on, null to swallow it.
@@ -61,14 +69,34 @@ class KeyboardMonitor {
     CGEventRef handleKeyUp(CGEventRef event);
     CGEventRef handleFlagsChanged(CGEventRef event);
     void handleTapDisabled();
-    // A keyboard's event carries the state of every modifier: held keys it says are up were
-    // released where the tap could not see (secure input, a disabled tap, sleep).
-    void releaseModifiersReportedUp(CGEventRef event, uint16_t ownKey);
+    // Why the run ends before the run loop returns by itself.
+    enum class Ending { none, hostStoppedReading, tapInvalidated, tapNotReEnabled };
+    void end(Ending why);
+    // The repeating watch: a tap that stopped without a word, releases the tap missed.
+    void tick();
+    static void tickCallback(CFRunLoopTimerRef timer, void* info);
+    static void tapInvalidatedCallback(CFMachPortRef port, void* info);
+    // The lines an event or a tick produced leave; a host that has read nothing for too long
+    // loses the tap.
+    void sendWaiting();
+    // A sleep since the last look counts as a gap.
+    void noteSleep();
+    // Held modifiers whose release the tap may have missed, before an event is handled: those
+    // the HID system confirmed and now reports up; after a gap, at the keyboard's own first
+    // event, also those it never confirmed that the event's side bits say are up.
+    void releaseModifiersMissed(CGEventRef event, uint16_t ownKey);
+    // Asks the HID system about each held modifier: confirms it, or releases a confirmed one
+    // it reports up.
+    void askHidSystemAboutHeldModifiers();
+    void confirmIfDown(uint16_t keyCode);
+    bool isConfirmed(uint16_t keyCode) const;
     void releaseModifier(uint16_t keyCode, CGEventFlags flags);
     // Whether the flags-changed event of this key is held back, by the shortcuts active now.
     bool shouldSuppressFlagsChanged(uint16_t keyCode, CGEventFlags flags) const;
     // The tap stops and the run loop returns: the host has not read for too long.
     void giveUpTap();
+    // The tap leaves the run loop for good, outside its callback.
+    void tearDownTap();
     static CGEventRef tapCallback(CGEventTapProxy proxy, CGEventType type, CGEventRef event,
                                   void* userInfo);
 
@@ -95,6 +123,7 @@ class KeyboardMonitor {
     bool debugEnabled;
     CFRef<CFMachPortRef> eventTap;
     CFRef<CFRunLoopSourceRef> runLoopSource;
+    CFRef<CFRunLoopTimerRef> watchTimer;
     // What the per-event path needs of each shortcut, in the order of `shortcuts`. Built once:
     // the list never changes and each part is a pure function of its record.
     struct Watched {
@@ -114,7 +143,14 @@ class KeyboardMonitor {
     // End of the Fn window, on the monotonic clock, in nanoseconds.
     uint64_t suppressSystemDefinedUntil = 0;
     bool canSuppressEvents = true;
-    bool tapGivenUp = false;
+    Ending ending = Ending::none;
+    // Held modifier keys the HID system has reported down since their press: only these may it
+    // release, so a Mac where it answers nothing useful never ends a shortcut early.
+    std::vector<uint16_t> confirmedModifiers;
+    // A gap (a disabled tap, a sleep) was seen: releases may have been missed.
+    bool afterGap = false;
+    uint64_t sleptAtLastLook = 0;
+    int disabledTicks = 0;
     LineOutput lines;
     LineOutput diagnostics;
 };

@@ -13,3 +13,7 @@
 // Nanoseconds since an arbitrary start, sleep included: a key held before the machine slept is
 // as old as the sleep was long.
 uint64_t monotonicNanoseconds();
+
+// Nanoseconds the machine has slept since it started: the first clock less the one that stands
+// still during sleep.
+uint64_t sleptNanoseconds();

@@ -309,7 +309,10 @@ TEST_F(KeypostProcess, CommandDownThenUpAtTheHidLevelOrTheEventMessage) {
                 EXPECT_EQ(posts[i].at("keyDown"), c.posted[i]);
                 EXPECT_EQ(posts[i].at("keyCode"), tool.usKey);
                 EXPECT_EQ(posts[i].at("tap"), 0) << "kCGHIDEventTap";
-                EXPECT_EQ(posts[i].at("flags"), commandFlag);
+                // Command with the left key's side bit, as a keyboard sends it, and the suite's
+                // mark.
+                EXPECT_EQ(posts[i].at("flags"), commandFlag | 0x8);
+                EXPECT_EQ(posts[i].at("userData"), 0x68656C7065727331);
             }
             if (posts.size() == 2) {
                 EXPECT_GE(
