@@ -20,8 +20,10 @@ constexpr const char* usage =
     "  -h, --help          print this text and exit\n"
     "Exit status:\n"
     "  1  no event tap that hears keys (grant Input Monitoring or Accessibility), no\n"
-    "     run-loop source, or 16 MiB of output left unread (the tap is then given up)\n"
+    "     run-loop source, 16 MiB of output left unread (the tap is then given up), or\n"
+    "     the tap died (invalidated, or disabled and not to be re-enabled)\n"
     "  0  the run loop ended\n"
+    "When keywatch ends, every shortcut still active counts as released.\n"
     "HOTKEY_MONITOR_DEBUG=1 adds debug lines on standard error.\n";
 
 // A child inherits ignored and blocked signals through exec, and many application frameworks
