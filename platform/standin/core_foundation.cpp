@@ -54,6 +54,28 @@ CFTypeID CFGetTypeID(CFTypeRef cf) {
     return object(cf, "CFGetTypeID")->typeId;
 }
 
+// Two elements are equal when they stand for the same element, as the platform's are when they
+// name the same object of the same process; strings by their text; anything else by identity.
+Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2) {
+    const auto* first = object(cf1, "CFEqual");
+    const auto* second = object(cf2, "CFEqual");
+    if (first == second) {
+        return true;
+    }
+    if (first->typeId != second->typeId) {
+        return false;
+    }
+    if (first->typeId == standin::elementType) {
+        return static_cast<const __AXUIElement*>(first)->id ==
+               static_cast<const __AXUIElement*>(second)->id;
+    }
+    if (first->typeId == standin::stringType) {
+        return static_cast<const __CFString*>(first)->units ==
+               static_cast<const __CFString*>(second)->units;
+    }
+    return false;
+}
+
 CFTypeID CFStringGetTypeID(void) {
     return standin::stringType;
 }

@@ -95,6 +95,7 @@ extern const CFBooleanRef kCFBooleanFalse;
 CFTypeRef CFRetain(CFTypeRef cf);
 void CFRelease(CFTypeRef cf);
 CFTypeID CFGetTypeID(CFTypeRef cf);
+Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
 
 CFTypeID CFStringGetTypeID(void);
 CFTypeID CFArrayGetTypeID(void);

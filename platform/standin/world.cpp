@@ -242,7 +242,10 @@ int logDescriptor() {
 }
 
 void writeExitRecord() {
-    log({{"op", "exit"}, {"liveObjects", liveCount}});
+    // Mach's continuous time, so that a test can read how long a run took.
+    log({{"op", "exit"},
+         {"liveObjects", liveCount},
+         {"machSeconds", static_cast<double>(current ? current->monotonic : 0) / 1e9}});
 }
 
 }  // namespace
@@ -617,6 +620,9 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
                 parseInputSource(*source, "asciiCapableInputSource", folder);
         }
         scenario.keyboardType = top.integer<uint8_t>("keyboardType", scenario.keyboardType);
+        scenario.requestSeconds = top.number("requestSeconds", scenario.requestSeconds);
+        top.expect(scenario.requestSeconds >= 0, "requestSeconds",
+                   "zero or more (time only goes forward)");
         if (const auto* keyboardValue = top.find("keyboard")) {
             ObjectReader keyboard(*keyboardValue, "keyboard");
             if (keyboard.find("grantedTaps") != nullptr) {
@@ -771,6 +777,9 @@ long accessibilityRequests() {
 
 void countAccessibilityRequest() {
     ++requestCount;
+    if (const double seconds = world().scenario.requestSeconds; seconds > 0) {
+        advanceClock(seconds);
+    }
 }
 
 long liveObjects() {

@@ -166,6 +166,8 @@ struct Scenario {
     std::optional<InputSourceScenario> keyboardLayoutInputSource = usInputSource();
     std::optional<InputSourceScenario> asciiCapableInputSource = usInputSource();
     uint8_t keyboardType = 40;
+    // How long every accessibility request to an application takes: all clocks move so far.
+    double requestSeconds = 0;
 };
 
 // A file's whole contents; throws std::runtime_error naming the file and the system's reason.
