@@ -1,6 +1,7 @@
 #include "axquery/axquery.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "platform/attribute_value.h"
 #include "platform/cf_cast.h"
@@ -9,6 +10,10 @@
 
 namespace {
 
+// NSNotFound, the location AppKit gives a range that is no selection.
+constexpr CFIndex notFound = LONG_MAX;
+
+constexpr const char* selectedTextRangeAttribute = "AXSelectedTextRange";
 constexpr const char* roleAttribute = "AXRole";
 constexpr const char* subroleAttribute = "AXSubrole";
 constexpr const char* focusedElementAttribute = "AXFocusedUIElement";
@@ -83,6 +88,20 @@ std::vector<CFRef<AXUIElementRef>> copyAttributeElementsOnly(AXUIElementRef elem
         }
     }
     return elements;
+}
+
+std::optional<CFRange> selectedTextRange(AXUIElementRef element) {
+    const CFRef<CFTypeRef> value = copyAttributeValue(element, selectedTextRangeAttribute);
+    const auto packed = cfCast<AXValueRef>(value.get());
+    if (packed == nullptr || AXValueGetType(packed) != kAXValueTypeCFRange) {
+        return std::nullopt;
+    }
+    CFRange range{0, 0};
+    if (!AXValueGetValue(packed, kAXValueTypeCFRange, &range) || range.location < 0 ||
+        range.length < 0 || range.location == notFound) {
+        return std::nullopt;
+    }
+    return range;
 }
 
 bool isAttributeSettable(AXUIElementRef element, const char* attribute) {

@@ -36,6 +36,10 @@ std::vector<CFRef<AXUIElementRef>> copyAttributeElementsOnly(AXUIElementRef elem
                                                              const char* attribute,
                                                              size_t atMost = SIZE_MAX);
 
+// "AXSelectedTextRange" when it places a caret or a selection: a range (not a value of another
+// type), with no negative member, and not at NSNotFound, where AppKit puts "no selection".
+std::optional<CFRange> selectedTextRange(AXUIElementRef element);
+
 // True only when the platform says so with a success status.
 bool isAttributeSettable(AXUIElementRef element, const char* attribute);
 

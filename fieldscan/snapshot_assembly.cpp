@@ -1,7 +1,6 @@
 #include "fieldscan/snapshot_assembly.h"
 
 #include <algorithm>
-#include <climits>
 #include <string_view>
 
 #include "axquery/axquery.h"
@@ -14,17 +13,39 @@
 
 namespace {
 
-// NSNotFound, the location AppKit gives a range that is no selection.
-constexpr CFIndex notFound = LONG_MAX;
+// AXRoleConstants.h: a password field, whose text is never written out.
+constexpr std::u16string_view secureTextFieldSubrole = u"AXSecureTextField";
+constexpr const char* focusedApplicationAttribute = "AXFocusedApplication";
+
+// The focused element's own value, and whether the application answered the question: a value
+// never answered is unknown, not absent.
+struct OwnValue {
+    std::optional<std::u16string> text;
+    bool answered = false;
+};
+
+OwnValue ownValueOf(AXUIElementRef focused) {
+    AXError status = kAXErrorCannotComplete;
+    const CFRef<CFTypeRef> value = copyAttributeValue(focused, Attribute::value, &status);
+    OwnValue own;
+    own.answered = status != kAXErrorCannotComplete;
+    if (const auto string = cfCast<CFStringRef>(value.get())) {
+        own.text = toUtf16(string);
+    }
+    return own;
+}
 
 // The element's own value when it has one, even an empty one; then the selection; then what is
-// visible around it.
-std::u16string fieldTextOf(AXUIElementRef focused, const std::u16string& selected,
+// visible around it, but only when the element said it has no value.
+std::u16string fieldTextOf(OwnValue&& own, const std::u16string& selected,
                            const std::u16string& visible) {
-    if (auto value = copyAttributeString(focused, Attribute::value)) {
-        return std::move(*value);
+    if (own.text) {
+        return std::move(*own.text);
     }
-    return selected.empty() ? visible : selected;
+    if (!selected.empty()) {
+        return selected;
+    }
+    return own.answered ? visible : std::u16string();
 }
 
 // Whether the range, clamped to the field text, holds the selected text: Chromium's offsets
@@ -44,10 +65,10 @@ bool describesSelection(const std::u16string& field, SelectionRange range,
 
 // Where the text is cut: at the reported range when it describes the text, else around the
 // selected text found in what is written as the visible text.
-std::optional<TextSplit> splitOf(AXUIElementRef focused, const std::u16string& field,
-                                 const std::u16string& visible, const std::u16string& selected) {
-    if (const auto range = selectedRange(focused);
-        range && describesSelection(field, *range, selected)) {
+std::optional<TextSplit> splitOf(const std::optional<SelectionRange>& range,
+                                 const std::u16string& field, const std::u16string& visible,
+                                 const std::u16string& selected) {
+    if (range && describesSelection(field, *range, selected)) {
         return splitAroundRange(field, *range);
     }
     return splitAroundSelection(visible.empty() ? field : visible, selected);
@@ -66,14 +87,26 @@ std::optional<Focus> focusedField() {
     {
         const CFRef<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
         CFRef<AXUIElementRef> focused = focusedElement(systemWide.get());
-        pid_t pid = 0;
-        // An element that cannot say whose it is (gone already): as if none were named.
-        if (focused && AXUIElementGetPid(focused.get(), &pid) == kAXErrorSuccess) {
-            // A process id that no running application has: not a browser.
-            const auto owner = runningApplication(pid);
-            return Focus{std::move(focused),
-                         CFRef<AXUIElementRef>(AXUIElementCreateApplication(pid)),
-                         owner ? owner->bundleIdentifier : std::nullopt};
+        if (focused) {
+            // The focused application names the application: a page's element may answer the
+            // pid of a process of its own (WebKit's WebContent) that is no browser, or none.
+            CFRef<AXUIElementRef> application =
+                copyAttributeElement(systemWide.get(), focusedApplicationAttribute);
+            pid_t pid = 0;
+            if (application && AXUIElementGetPid(application.get(), &pid) != kAXErrorSuccess) {
+                application.reset();
+            }
+            // Without it, the element's owner. An element that cannot say whose it is (gone
+            // already): as if none were named.
+            if (application || AXUIElementGetPid(focused.get(), &pid) == kAXErrorSuccess) {
+                // A process id that no running application has: not a browser.
+                const auto owner = runningApplication(pid);
+                if (!application) {
+                    application.reset(AXUIElementCreateApplication(pid));
+                }
+                return Focus{std::move(focused), std::move(application),
+                             owner ? owner->bundleIdentifier : std::nullopt};
+            }
         }
     }
     const auto application = frontmostApplication();
@@ -97,31 +130,39 @@ bool isBrowserBundle(const std::optional<std::string>& bundleIdentifier) {
 }
 
 std::optional<SelectionRange> selectedRange(AXUIElementRef of) {
-    const CFRef<CFTypeRef> value = copyAttributeValue(of, Attribute::selectedTextRange);
-    const auto packed = cfCast<AXValueRef>(value.get());
-    if (packed == nullptr || AXValueGetType(packed) != kAXValueTypeCFRange) {
+    const auto range = selectedTextRange(of);
+    if (!range) {
         return std::nullopt;
     }
-    CFRange range{0, 0};
-    // AppKit reports "no selection" as a location of NSNotFound (LONG_MAX).
-    if (!AXValueGetValue(packed, kAXValueTypeCFRange, &range) || range.location < 0 ||
-        range.length < 0 || range.location == notFound) {
-        return std::nullopt;
-    }
-    return SelectionRange{.location = range.location, .length = range.length};
+    return SelectionRange{.location = range->location, .length = range->length};
 }
 
+namespace {
+
+bool saysItIsEditable(AXUIElementRef element) {
+    return copyAttributeBool(element, Attribute::editable) == true ||
+           copyAttributeBool(element, Attribute::domEditable) == true ||
+           isAttributeSettable(element, Attribute::value);
+}
+
+// Chromium answers a range on every ancestor of a selection in the page: a web area's counts
+// only beside an editable ancestor (the web area itself, in an editable document).
+bool rangeShowsACaret(AXUIElementRef element, std::u16string_view elementRole,
+                      const std::optional<SelectionRange>& range) {
+    return range.has_value() && (elementRole != VisibleText::axWebAreaRole ||
+                                 copyAttributeElement(element, Attribute::editableAncestor));
+}
+
+}  // namespace
+
 bool supportsTextInsertion(AXUIElementRef element, std::u16string_view elementRole) {
-    if (copyAttributeBool(element, Attribute::editable) == true ||
-        copyAttributeBool(element, Attribute::domEditable) == true ||
-        isAttributeSettable(element, Attribute::value)) {
-        return true;
-    }
-    // Chromium answers a range on every ancestor of a selection in the page: a web area's
-    // counts only beside an editable ancestor (the web area itself, in an editable document).
-    return selectedRange(element).has_value() &&
-           (elementRole != VisibleText::axWebAreaRole ||
-            copyAttributeElement(element, Attribute::editableAncestor));
+    return saysItIsEditable(element) ||
+           rangeShowsACaret(element, elementRole, selectedRange(element));
+}
+
+bool supportsTextInsertion(AXUIElementRef element, std::u16string_view elementRole,
+                           const std::optional<SelectionRange>& range) {
+    return saysItIsEditable(element) || rangeShowsACaret(element, elementRole, range);
 }
 
 ContextSnapshot buildSnapshot() {
@@ -133,18 +174,31 @@ ContextSnapshot buildSnapshot() {
     if (!focus) {
         return {};
     }
+    // The field itself first, so that an application that stops answering on its page still
+    // leaves the field read; each of its attributes is read once.
     const AXUIElementRef focused = focus->element.get();
-    const bool browser = isBrowserBundle(focus->bundleIdentifier);
-    std::u16string visible = resolveVisibleText(focused, focus->application.get(), browser);
-    std::u16string selected = copyAttributeString(focused, Attribute::selectedText).value_or(u"");
-    std::u16string field = fieldTextOf(focused, selected, visible);
-
     ContextSnapshot snapshot;
+    snapshot.role = role(focused);
+    snapshot.subrole = subrole(focused);
+    if (snapshot.subrole == secureTextFieldSubrole) {
+        // A password: no text of it is read or written.
+        snapshot.editable = supportsTextInsertion(focused, snapshot.role);
+        return snapshot;
+    }
+    std::u16string selected = copyAttributeString(focused, Attribute::selectedText).value_or(u"");
+    OwnValue own = ownValueOf(focused);
+    const auto range = selectedRange(focused);
+    snapshot.editable = supportsTextInsertion(focused, snapshot.role, range);
+
+    std::u16string visible =
+        resolveVisibleText(FocusedElement{focused, snapshot.role, own.text},
+                           focus->application.get(), isBrowserBundle(focus->bundleIdentifier));
+    std::u16string field = fieldTextOf(std::move(own), selected, visible);
     snapshot.hasTextSelected = !selected.empty();
     if (field.empty()) {
         snapshot.visibleText = std::move(visible);
     } else {
-        if (auto split = splitOf(focused, field, visible, selected)) {
+        if (auto split = splitOf(range, field, visible, selected)) {
             snapshot.beforeText = std::move(split->before);
             snapshot.afterText = std::move(split->after);
             snapshot.cursorPosition = split->cursorPosition;
@@ -153,8 +207,5 @@ ContextSnapshot buildSnapshot() {
         snapshot.fullFieldContent = std::move(field);
     }
     snapshot.selectedText = std::move(selected);
-    snapshot.role = role(focused);
-    snapshot.subrole = subrole(focused);
-    snapshot.editable = supportsTextInsertion(focused, snapshot.role);
     return snapshot;
 }

@@ -18,8 +18,10 @@ bool isBrowserBundle(const std::optional<std::string>& bundleIdentifier);
 std::optional<SelectionRange> selectedRange(AXUIElementRef of);
 
 // Whether the element, of this role, accepts inserted text; reads stop at the first test that
-// holds.
+// holds. The second form is handed the selection range read already.
 bool supportsTextInsertion(AXUIElementRef element, std::u16string_view elementRole);
+bool supportsTextInsertion(AXUIElementRef element, std::u16string_view elementRole,
+                           const std::optional<SelectionRange>& range);
 
 // The snapshot of the focused field; the empty one when there is no permission, no frontmost
 // application or no focused element.

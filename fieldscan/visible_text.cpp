@@ -4,19 +4,55 @@
 
 #include "axquery/axquery.h"
 #include "fieldscan/attributes.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 
 namespace {
 
-// What is left of one walk's element allowance.
+constexpr const char* parentAttribute = "AXParent";
+
+// The end of the search's time budget, on the monotonic clock.
+class Deadline {
+  public:
+    Deadline() : end(monotonicNanoseconds() + VisibleText::searchBudgetNanoseconds) {}
+    bool passed() const { return monotonicNanoseconds() >= end; }
+
+  private:
+    uint64_t end;
+};
+
+// What is left of one walk's element allowance, and the requests of the search, each made only
+// while the budget lasts and never for what is known of the focused element.
 struct Walk {
+    const Deadline& deadline;
+    const FocusedElement* focused = nullptr;
     size_t elementsLeft = VisibleText::elementsPerWalk;
     size_t childrenLeft = VisibleText::childrenPerWalk;
+
+    bool isFocused(AXUIElementRef element) const {
+        return focused != nullptr && focused->element != nullptr &&
+               CFEqual(element, focused->element);
+    }
+
+    std::u16string roleOf(AXUIElementRef element) const {
+        if (isFocused(element)) {
+            return focused->role;
+        }
+        return deadline.passed() ? std::u16string() : role(element);
+    }
+
+    std::optional<std::u16string> value(AXUIElementRef element) const {
+        return isFocused(element) ? focused->value : text(element, Attribute::value);
+    }
+
+    std::optional<std::u16string> text(AXUIElementRef element, const char* attribute) const {
+        return deadline.passed() ? std::nullopt : copyAttributeString(element, attribute);
+    }
 
     // The element's children, as many of the first as the walk may still take; nothing, and
     // no request, once it has taken its allowance.
     std::vector<CFRef<AXUIElementRef>> children(AXUIElementRef element) {
-        if (childrenLeft == 0) {
+        if (childrenLeft == 0 || deadline.passed()) {
             return {};
         }
         auto taken = copyAttributeElementsOnly(element, Attribute::children, childrenLeft);
@@ -26,7 +62,7 @@ struct Walk {
 
     // Takes one element, or says that the walk may enter no further element.
     bool enter(int depth) {
-        if (depth > VisibleText::deepestLevel || elementsLeft == 0) {
+        if (depth > VisibleText::deepestLevel || elementsLeft == 0 || deadline.passed()) {
             return false;
         }
         --elementsLeft;
@@ -38,7 +74,7 @@ CFRef<AXUIElementRef> searchWebArea(AXUIElementRef element, int depth, Walk& wal
     if (!walk.enter(depth)) {
         return {};
     }
-    if (role(element) == VisibleText::axWebAreaRole) {
+    if (walk.roleOf(element) == VisibleText::axWebAreaRole) {
         return CFRef<AXUIElementRef>::retain(element);
     }
     const auto children = walk.children(element);
@@ -54,9 +90,9 @@ void gather(AXUIElementRef element, int depth, size_t limit, TextBucket& bucket,
     if (bucket.size() >= limit || !walk.enter(depth)) {
         return;
     }
-    appendIfMeaningful(copyAttributeString(element, Attribute::value), bucket);
-    appendIfMeaningful(copyAttributeString(element, Attribute::description), bucket);
-    appendIfMeaningful(copyAttributeString(element, Attribute::title), bucket);
+    appendIfMeaningful(walk.value(element), bucket);
+    appendIfMeaningful(walk.text(element, Attribute::description), bucket);
+    appendIfMeaningful(walk.text(element, Attribute::title), bucket);
     const auto children = walk.children(element);
     for (const auto& child : children) {
         gather(child.get(), depth + 1, limit, bucket, walk);
@@ -64,6 +100,25 @@ void gather(AXUIElementRef element, int depth, size_t limit, TextBucket& bucket,
             return;
         }
     }
+}
+
+// Up from the focus: WebKit and Chromium answer the parent of every element of a page, and the
+// nearest web area is the document that holds the focus.
+CFRef<AXUIElementRef> searchAncestors(const FocusedElement& focused, const Deadline& deadline) {
+    if (focused.role == VisibleText::axWebAreaRole) {
+        return CFRef<AXUIElementRef>::retain(focused.element);
+    }
+    auto current = CFRef<AXUIElementRef>::retain(focused.element);
+    for (int step = 0; step < VisibleText::ancestorsSearched && !deadline.passed(); ++step) {
+        current = copyAttributeElement(current.get(), parentAttribute);
+        if (!current || deadline.passed()) {
+            return {};
+        }
+        if (role(current.get()) == VisibleText::axWebAreaRole) {
+            return current;
+        }
+    }
+    return {};
 }
 
 std::u16string joinedLines(TextBucket lines) {
@@ -85,34 +140,48 @@ std::u16string joinedLines(TextBucket lines) {
 
 }  // namespace
 
-std::u16string resolveVisibleText(AXUIElementRef focused, AXUIElementRef application,
+std::u16string resolveVisibleText(const FocusedElement& focused, AXUIElementRef application,
                                   bool isBrowser) {
+    const Deadline deadline;
     CFRef<AXUIElementRef> webArea;
     if (isBrowser) {
-        webArea = findWebArea(focused);
+        webArea = searchAncestors(focused, deadline);
         if (!webArea) {
+            Walk walk{deadline, &focused};
+            webArea = searchWebArea(focused.element, 0, walk);
+        }
+        if (!webArea && !deadline.passed()) {
             if (const auto window = copyAttributeElement(application, Attribute::focusedWindow)) {
-                webArea = findWebArea(window.get());
+                Walk walk{deadline, &focused};
+                webArea = searchWebArea(window.get(), 0, walk);
             }
         }
     }
-    const AXUIElementRef root = webArea ? webArea.get() : focused;
-    std::u16string text = copyAttributeString(root, Attribute::value).value_or(u"");
+    const AXUIElementRef root = webArea ? webArea.get() : focused.element;
+    Walk walk{deadline, &focused};
+    std::u16string text = walk.value(root).value_or(u"");
     if (text.empty() && isBrowser) {
         TextBucket bucket;
-        collectVisibleTexts(root, 0, VisibleText::lineLimit, bucket);
+        gather(root, 0, VisibleText::lineLimit, bucket, walk);
         text = joinedLines(std::move(bucket));
     }
     return text;
 }
 
+CFRef<AXUIElementRef> findEnclosingWebArea(const FocusedElement& focused) {
+    const Deadline deadline;
+    return searchAncestors(focused, deadline);
+}
+
 CFRef<AXUIElementRef> findWebArea(AXUIElementRef startingAt, int depth) {
-    Walk walk;
+    const Deadline deadline;
+    Walk walk{deadline};
     return searchWebArea(startingAt, depth, walk);
 }
 
 void collectVisibleTexts(AXUIElementRef from, int depth, size_t limit, TextBucket& bucket) {
-    Walk walk;
+    const Deadline deadline;
+    Walk walk{deadline};
     gather(from, depth, limit, bucket, walk);
 }
 

@@ -15,6 +15,9 @@ namespace {
 
 constexpr const char* focusedElementAttribute = "AXFocusedUIElement";
 constexpr const char* selectedTextAttribute = "AXSelectedText";
+constexpr const char* subroleAttribute = "AXSubrole";
+// AXRoleConstants.h: a password field, whose text is never written out.
+constexpr std::u16string_view secureTextFieldSubrole = u"AXSecureTextField";
 constexpr const char* permissionMessage = "[grabtext] accessibility permission is required\n";
 constexpr const char* noFocusMessage = "[grabtext] failed to resolve focused element\n";
 
@@ -32,6 +35,10 @@ std::u16string readSelectedTextViaAX() {
     if (focused == nullptr) {
         std::fputs(noFocusMessage, stderr);
         return {};
+    }
+    const CFRef<CFTypeRef> subrole = copyAttributeValue(focused, subroleAttribute);
+    if (toUtf16(cfCast<CFStringRef>(subrole.get())) == secureTextFieldSubrole) {
+        return {};  // a password field: nothing, as when nothing is selected
     }
     // An element that does not support the attribute, or has no selection, is not a failure
     // worth a message: the host just gets no text.

@@ -53,7 +53,8 @@ bool supportsTextInsertion(AXUIElementRef element) {
         isAttributeSettable(element, Search::axValueAttribute)) {
         return true;
     }
-    const bool reportsRange = hasAttribute(element, Search::axSelectedTextRangeAttribute);
+    // A range that places no caret (AppKit's static text answers {NSNotFound, 0}) is no evidence.
+    const bool reportsRange = selectedTextRange(element).has_value();
     if (reportsRange && elementRole != Search::axWebAreaRole) {
         return true;
     }
@@ -108,6 +109,9 @@ CFRef<AXUIElementRef> findInsertableDescendant(AXUIElementRef startingAt) {
             const size_t room = pending < Search::descendantEntriesTaken
                                     ? Search::descendantEntriesTaken - pending
                                     : 0;
+            if (room == 0) {
+                continue;  // a list none of whose entries could be kept is not read
+            }
             for (auto& child : copyAttributeElementsKeepingEveryEntry(
                      element, Search::axChildrenAttribute, room)) {
                 workList.push_back({std::move(child), next.depth + 1});

@@ -34,7 +34,6 @@ struct InsertableElementSearch {
     // included: a web area's range counts only beside an editable ancestor too.
     static constexpr std::u16string_view axWebAreaRole = u"AXWebArea";
     static constexpr const char* axValueAttribute = "AXValue";
-    static constexpr const char* axSelectedTextRangeAttribute = "AXSelectedTextRange";
     static constexpr const char* axParentAttribute = "AXParent";
     static constexpr const char* axChildrenAttribute = "AXChildren";
 

@@ -164,6 +164,11 @@ class FieldscanProcess : public ::testing::Test {
         if (exits.size() == 1) {
             EXPECT_EQ(exits[0].at("liveObjects"), 0);
         }
+        // The focused field's own attributes are read once at most, walks included.
+        for (const char* own :
+             {"AXRole", "AXSubrole", "AXSelectedText", "AXValue", "AXSelectedTextRange"}) {
+            EXPECT_LE(r.count(std::string("field ") + own), 1u) << own;
+        }
         return r;
     }
 
@@ -213,10 +218,10 @@ TEST_F(FieldscanProcess, OrdinaryFieldRequestsAndOutput) {
         R"("fullFieldContent":"hello world","role":"AXTextField","subrole":"","editable":true})";
     const Outcome r = run(caret);
     EXPECT_EQ(r.result.out, out);
-    EXPECT_EQ(r.requests(), joined(opening, {"field AXValue", "field AXSelectedText",
-                                             "field AXValue", "field AXSelectedTextRange",
-                                             "field AXRole", "field AXSubrole", "field AXEditable",
-                                             "field AXDOMEditable", "field settable AXValue"}));
+    EXPECT_EQ(r.requests(),
+              joined(opening, {"field AXRole", "field AXSubrole", "field AXSelectedText",
+                               "field AXValue", "field AXSelectedTextRange", "field AXEditable",
+                               "field AXDOMEditable", "field settable AXValue"}));
     EXPECT_EQ(run(caret, {"--help", "AXValue"}).result.out, out);  // arguments change nothing
 }
 
@@ -233,8 +238,13 @@ TEST_F(FieldscanProcess, TheFieldWithTheFocusEvenWhenSpotlightIsNotTheFrontmostA
     EXPECT_EQ(spotlight.snapshot,
               snapshotWith(R"({"visibleText":"weather","fullFieldContent":"weather",)"
                            R"("role":"AXTextField"})"));
-    const Requests opened = {"trusted",       "create systemWide", "systemWide AXFocusedUIElement",
-                             "pid spotlight", "running 777",       "create 777"};
+    const Requests opened = {"trusted",
+                             "create systemWide",
+                             "systemWide AXFocusedUIElement",
+                             "systemWide AXFocusedApplication",
+                             "pid spotlight",
+                             "running 777",
+                             "create 777"};
     const Requests made = spotlight.requests();
     ASSERT_GE(made.size(), opened.size());
     EXPECT_EQ(Requests(made.begin(), made.begin() + static_cast<long>(opened.size())), opened);
@@ -262,13 +272,68 @@ TEST_F(FieldscanProcess, TheFieldWithTheFocusEvenWhenSpotlightIsNotTheFrontmostA
 }
 
 TEST_F(FieldscanProcess, AnApplicationThatStopsAnsweringIsAskedNothingMore) {
-    // -25204: the request waited the platform's whole time-out. The snapshot is what came before.
+    // -25204: the request waited the platform's whole time-out. The snapshot is what came
+    // before; a value never asked is unknown, and nothing stands in for it.
     const Outcome r = run(frontApplication(
         {{"field",
           element("AXTextField", {{"AXValue", "hello"}, {"AXSelectedText", {{"error", -25204}}}},
                   {{"AXValue", true}})}}));
-    EXPECT_EQ(r.requests(), joined(opening, {"field AXValue", "field AXSelectedText"}));
-    EXPECT_EQ(r.snapshot, snapshotWith(R"({"visibleText":"hello","fullFieldContent":"hello"})"));
+    EXPECT_EQ(r.requests(),
+              joined(opening, {"field AXRole", "field AXSubrole", "field AXSelectedText"}));
+    EXPECT_EQ(r.snapshot, snapshotWith(R"({"role":"AXTextField"})"));
+}
+
+// Safari's search field on a page. The field is read before the page, so a page that stops
+// answering leaves it read; the application is the system-wide focused one, whatever process
+// the page's elements name (WebKit's WebContent, or one no application has).
+TEST_F(FieldscanProcess, TheFieldBeforeThePageAndTheBrowserThatShowsIt) {
+    const json search = element(
+        "AXTextField",
+        {{"AXSubrole", "AXSearchField"}, {"AXValue", "Ship it"}, {"AXParent", refTo("page")}},
+        {{"AXValue", true}});
+    json scenario = frontApplication(
+        {{"field", search},
+         {"page", element("AXWebArea", {{"AXChildren", list({refTo("notes"), refTo("field")})}})},
+         {"notes", element("AXStaticText",
+                           {{"AXValue", "Weekly notes"}, {"AXDescription", {{"error", -25204}}}})},
+         {"window", element("AXWindow", {{"AXChildren", list({refTo("page")})}})}},
+        safari);
+    scenario["systemWide"] = {
+        {"attributes",
+         {{"AXFocusedUIElement", refTo("field")}, {"AXFocusedApplication", refTo("app:501")}}}};
+    scenario["runningApplications"] = {
+        {"4242", {{"bundleIdentifier", "com.apple.WebKit.WebContent"}}}};
+    const json read =
+        snapshotWith(R"({"visibleText":"Weekly notes\nShip it","fullFieldContent":"Ship it",)"
+                     R"("role":"AXTextField",)"
+                     R"("subrole":"AXSearchField","editable":true})");
+    struct Case {
+        const char* name;
+        std::optional<int> pid;  // the field's, and the page's
+        bool focusedApplication;
+        json snapshot;
+    };
+    const Case cases[] = {
+        {"the page stops answering: the field was read first", std::nullopt, true, read},
+        {"elements of a WebContent process", 4242, true, read},
+        {"elements of a process no application has", 9999, true, read},
+        {"without a focused application, the owner's: WebContent is no browser", 4242, false,
+         snapshotWith(R"({"visibleText":"Ship it","fullFieldContent":"Ship it",)"
+                      R"("role":"AXTextField","subrole":"AXSearchField","editable":true})")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        json world = scenario;
+        for (const char* id : {"field", "page", "notes"}) {
+            if (c.pid) {
+                world["elements"][id]["pid"] = *c.pid;
+            }
+        }
+        if (!c.focusedApplication) {
+            world["systemWide"]["attributes"].erase("AXFocusedApplication");
+        }
+        EXPECT_EQ(run(world).snapshot, c.snapshot);
+    }
 }
 
 TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
@@ -276,7 +341,6 @@ TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
         const char* name;
         json attributes;
         std::string changes;
-        size_t rangeReads;  // "AXSelectedTextRange" asked for the split and by the editable test
         std::string role = "AXTextField";
     };
     const Case cases[] = {
@@ -287,74 +351,60 @@ TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
           {"AXSelectedTextRange", range(6, 5)}},
          R"({"visibleText":"hello world","beforeText":"hello ","selectedText":"world",)"
          R"("cursorPosition":6,"hasTextSelected":true,"fullFieldContent":"hello world",)"
-         R"("subrole":"AXNote","editable":true})",
-         2},
+         R"("subrole":"AXNote","editable":true})"},
         {"an emoji before the caret counts two",
          {{"AXValue", "\U0001F600 hi"}, {"AXSelectedTextRange", range(3, 0)}},
          "{\"visibleText\":\"\U0001F600 hi\",\"beforeText\":\"\U0001F600 \",\"afterText\":\"hi\","
-         "\"cursorPosition\":3,\"fullFieldContent\":\"\U0001F600 hi\",\"editable\":true}",
-         2},
+         "\"cursorPosition\":3,\"fullFieldContent\":\"\U0001F600 hi\",\"editable\":true}"},
         {"a range beyond the end",
          {{"AXValue", "hello"}, {"AXSelectedTextRange", range(40, 2)}},
          R"({"visibleText":"hello","beforeText":"hello","cursorPosition":5,)"
-         R"("fullFieldContent":"hello","editable":true})",
-         2},
+         R"("fullFieldContent":"hello","editable":true})"},
         {"an empty value is the field text: nothing to split",
          {{"AXValue", ""},
           {"AXSelectedText", "abc"},
           {"AXSelectedTextRange", range(0, 3)},
           {"AXEditable", true}},
-         R"({"selectedText":"abc","hasTextSelected":true,"editable":true})",
-         0},
+         R"({"selectedText":"abc","hasTextSelected":true,"editable":true})"},
         {"no value: the selection is",
          {{"AXSelectedText", "abc"}, {"AXSelectedTextRange", range(0, 3)}},
          R"({"visibleText":"abc","selectedText":"abc","cursorPosition":0,"hasTextSelected":true,)"
-         R"("fullFieldContent":"abc","editable":true})",
-         2},
+         R"("fullFieldContent":"abc","editable":true})"},
         {"neither, outside a browser, which gathers nothing",
          {{"AXSubrole", "AXPane"}, {"AXDOMEditable", true}, {"AXTitle", "Notes"}},
-         R"({"subrole":"AXPane","editable":true})",
-         0},
+         R"({"subrole":"AXPane","editable":true})"},
         {"no range: the trimmed selection searched",
          {{"AXValue", "a b c b"}, {"AXSelectedText", " b\n"}},
          R"({"visibleText":"a b c b","beforeText":"a ","afterText":" c b","selectedText":" b\n",)"
-         R"("cursorPosition":2,"hasTextSelected":true,"fullFieldContent":"a b c b"})",
-         2},
+         R"("cursorPosition":2,"hasTextSelected":true,"fullFieldContent":"a b c b"})"},
         {"no range and a blank selection",
          {{"AXValue", "a b"}, {"AXSelectedText", " \n"}},
          R"({"visibleText":"a b","selectedText":" \n","hasTextSelected":true,)"
-         R"("fullFieldContent":"a b"})",
-         2},
+         R"("fullFieldContent":"a b"})"},
         {"a point is no range",
          {{"AXValue", "a b"},
           {"AXSelectedText", "B"},
           {"AXSelectedTextRange", {{"point", {1, 1}}}}},
          R"({"visibleText":"a b","selectedText":"B","hasTextSelected":true,)"
-         R"("fullFieldContent":"a b"})",
-         2},
+         R"("fullFieldContent":"a b"})"},
         {"a negative range",
          {{"AXValue", "a b"}, {"AXSelectedTextRange", range(-1, 0)}},
-         R"({"visibleText":"a b","fullFieldContent":"a b"})",
-         2},
+         R"({"visibleText":"a b","fullFieldContent":"a b"})"},
         {"a negative length",
          {{"AXValue", "a b"}, {"AXSelectedTextRange", range(1, -1)}},
-         R"({"visibleText":"a b","fullFieldContent":"a b"})",
-         2},
+         R"({"visibleText":"a b","fullFieldContent":"a b"})"},
         {"AppKit's no selection, at NSNotFound, is no range",
          {{"AXValue", "a b"}, {"AXSelectedTextRange", range(LONG_MAX, 0)}},
-         R"({"visibleText":"a b","fullFieldContent":"a b"})",
-         2},
+         R"({"visibleText":"a b","fullFieldContent":"a b"})"},
         {"a selection past the end of the text: the selection searched",
          {{"AXSelectedText", "abc"}, {"AXSelectedTextRange", range(10, 3)}},
          R"({"visibleText":"abc","selectedText":"abc","cursorPosition":0,"hasTextSelected":true,)"
-         R"("fullFieldContent":"abc","editable":true})",
-         2},
+         R"("fullFieldContent":"abc","editable":true})"},
         // Chromium answers a range on every ancestor of a selection in the page.
         {"a web area's range alone: text selected on the page",
          {{"AXValue", "read me"}, {"AXSelectedText", "me"}, {"AXSelectedTextRange", range(5, 2)}},
          R"({"visibleText":"read me","beforeText":"read ","selectedText":"me","cursorPosition":5,)"
          R"("hasTextSelected":true,"fullFieldContent":"read me"})",
-         2,
          "AXWebArea"},
         {"a web area's range beside an editable ancestor: an editable page",
          {{"AXValue", "read me"},
@@ -362,7 +412,6 @@ TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
           {"AXEditableAncestor", {{"element", "field"}}}},
          R"({"visibleText":"read me","beforeText":"read me","cursorPosition":7,)"
          R"("fullFieldContent":"read me","editable":true})",
-         2,
          "AXWebArea"},
         {"a range that does not hold the selected text: the selection searched",
          {{"AXValue", "one two three"},
@@ -370,8 +419,7 @@ TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
           {"AXSelectedTextRange", range(5, 3)}},
          R"({"visibleText":"one two three","beforeText":"one ","afterText":" three",)"
          R"("selectedText":"two","cursorPosition":4,"hasTextSelected":true,)"
-         R"("fullFieldContent":"one two three","editable":true})",
-         2},
+         R"("fullFieldContent":"one two three","editable":true})"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -379,8 +427,19 @@ TEST_F(FieldscanProcess, SplitsAndFieldTextFallbacks) {
         json expected = snapshotWith(c.changes);
         expected["role"] = c.role;
         EXPECT_EQ(r.snapshot, expected);
-        EXPECT_EQ(r.count("field AXSelectedTextRange"), c.rangeReads);
     }
+
+    // A password field: its role, subrole and editability, and not one of its texts asked.
+    const Outcome password =
+        run(frontApplication({{"field", element("AXTextField", {{"AXSubrole", "AXSecureTextField"},
+                                                                {"AXValue", "hunter2"},
+                                                                {"AXSelectedText", "hunter2"},
+                                                                {"AXEditable", true}})}},
+                             safari));
+    EXPECT_EQ(password.snapshot, snapshotWith(R"({"role":"AXTextField",)"
+                                              R"("subrole":"AXSecureTextField","editable":true})"));
+    EXPECT_EQ(password.requests(),
+              joined(opening, {"field AXRole", "field AXSubrole", "field AXEditable"}));
 }
 
 TEST_F(FieldscanProcess, BrowserPageTextGatheredAndSearched) {
@@ -392,19 +451,32 @@ TEST_F(FieldscanProcess, BrowserPageTextGatheredAndSearched) {
               R"("afterText":"\nOutro","selectedText":"world","cursorPosition":12,)"
               R"("hasTextSelected":true,"fullFieldContent":"draft","role":"AXTextField",)"
               R"("subrole":"","editable":true})");
-    Requests expected =
-        joined(opening, {"field AXRole", "field AXChildren", "app:501 AXFocusedWindow",
-                         "window AXRole", "window AXChildren", "toolbar AXRole",
-                         "toolbar AXChildren", "button AXRole", "button AXChildren",
-                         "content AXRole", "content AXChildren", "page AXRole", "page AXValue"});
+    // The field first; then up from it, down from it and from the window, for the page.
+    Requests expected = joined(opening, {"field AXRole",
+                                         "field AXSubrole",
+                                         "field AXSelectedText",
+                                         "field AXValue",
+                                         "field AXSelectedTextRange",
+                                         "field AXEditable",
+                                         "field AXDOMEditable",
+                                         "field settable AXValue",
+                                         "field AXParent",
+                                         "field AXChildren",
+                                         "app:501 AXFocusedWindow",
+                                         "window AXRole",
+                                         "window AXChildren",
+                                         "toolbar AXRole",
+                                         "toolbar AXChildren",
+                                         "button AXRole",
+                                         "button AXChildren",
+                                         "content AXRole",
+                                         "content AXChildren",
+                                         "page AXRole",
+                                         "page AXValue"});
     for (const std::string id : {"page", "heading", "para", "link"}) {
         expected = joined(expected, {id + " AXValue", id + " AXDescription", id + " AXTitle",
                                      id + " AXChildren"});
     }
-    expected =
-        joined(expected, {"field AXSelectedText", "field AXValue", "field AXSelectedTextRange",
-                          "field AXRole", "field AXSubrole", "field AXEditable",
-                          "field AXDOMEditable", "field settable AXValue"});
     EXPECT_EQ(r.requests(), expected);
 
     // The field text beside a page text: an empty value is the field text, then the selection,
@@ -495,6 +567,46 @@ TEST_F(FieldscanProcess, WebAreaFromFocusOrWindowWithinSevenLevels) {
         EXPECT_EQ(r.snapshot.at("visibleText"), c.visibleText);
         EXPECT_EQ(r.count("app:501 AXFocusedWindow"), c.windowReads);
         EXPECT_EQ(r.count("w7 AXRole"), 0u);
+    }
+}
+
+// Every request is a round trip to the application: 10 to 50 ms in Chromium. A long document
+// is found by looking up from the focus, and the whole page search keeps to a second.
+TEST_F(FieldscanProcess, APageSlowToAnswerIsFoundOrLeftInTime) {
+    const int paragraphs = 3000;
+    json elements = {
+        {"field", element("AXTextArea",
+                          {{"AXSelectedTextRange", range(5, 0)}, {"AXParent", refTo("page")}})},
+        {"page", element("AXWebArea", {{"AXChildren", list({refTo("field")})}})},
+        {"toolbar", element("AXToolbar")},
+        {"button", element("AXButton")},
+        {"window", element("AXWindow", {{"AXChildren", list({refTo("toolbar"), refTo("page")})}})}};
+    std::string document;
+    std::vector<json> children;
+    for (int i = 0; i < paragraphs; ++i) {
+        const std::string id = std::to_string(i);
+        elements["p" + id] = element("AXGroup", {{"AXChildren", list({refTo("t" + id)})}});
+        elements["t" + id] = element("AXStaticText", {{"AXValue", "paragraph " + id}});
+        children.push_back(refTo("p" + id));
+        document += "paragraph " + id + "\n";
+    }
+    elements["field"]["attributes"]["AXChildren"] = list(children);
+    elements["field"]["attributes"]["AXValue"] = document;
+    elements["toolbar"]["attributes"]["AXChildren"] =
+        list(std::vector<json>(paragraphs, refTo("button")));
+    json editor = frontApplication(elements, "com.google.Chrome");
+    editor["requestSeconds"] = 0.001;
+    // The same field with no parent to show the page: the window's toolbar comes first.
+    json detached = editor;
+    detached["elements"]["field"]["attributes"].erase("AXParent");
+    for (const json& scenario : {editor, detached}) {
+        const Outcome r = run(scenario);
+        EXPECT_EQ(r.snapshot.at("fullFieldContent"), document);
+        EXPECT_EQ(r.snapshot.at("cursorPosition"), 5);
+        EXPECT_EQ(r.snapshot.at("role"), "AXTextArea");
+        const auto exits = recordsOf(r.log, "exit");
+        ASSERT_EQ(exits.size(), 1u);
+        EXPECT_LT(exits[0].at("machSeconds").get<double>() - 100000, 1.5);
     }
 }
 

@@ -70,8 +70,9 @@ class KeypostProcess : public ::testing::Test {
         r.log = readLog(dir.path("log.jsonl"));
         EXPECT_FALSE(r.result.timedOut);
         EXPECT_EQ(r.result.out, "");
-        EXPECT_EQ(recordsOf(r.log, "exit"),
-                  (std::vector<json>{{{"op", "exit"}, {"liveObjects", 0}}}));
+        const auto exits = recordsOf(r.log, "exit");
+        EXPECT_EQ(exits.size(), 1u);
+        EXPECT_EQ(exits.empty() ? -1 : exits[0].at("liveObjects").get<long>(), 0);
         return r;
     }
 
