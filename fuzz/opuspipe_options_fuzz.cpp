@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,5 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)read_bool_arg(argc, argv.data(), "--vbr", true);
     (void)signal_from_arg(read_string_arg(argc, argv.data(), "--signal", "voice"));
     (void)frame_duration_from_ms(read_int_arg(argc, argv.data(), "--frame-size", 20));
+    const std::optional<int> max_delay = read_optional_int_arg(argc, argv.data(), "--max-delay");
+    // libopusenc refuses a negative delay and reads 0 as none.
+    if (max_delay &&
+        (muxing_delay_from_ms(*max_delay) < 1 || muxing_delay_from_ms(*max_delay) > 48000)) {
+        std::abort();
+    }
     return 0;
 }

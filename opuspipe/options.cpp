@@ -2,10 +2,16 @@
 
 #include <opus_defines.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
 namespace {
+
+// opusenc's bounds for its --max-delay, in milliseconds.
+constexpr int shortest_max_delay_ms = 0;
+constexpr int longest_max_delay_ms = 1000;
+constexpr int samples_per_ms = 48;  // libopusenc counts its delays at 48 kHz
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -44,8 +50,15 @@ int parse_int(const char* text) {
 }
 
 int read_int_arg(int argc, char** argv, const char* name, int default_value) {
+    return read_optional_int_arg(argc, argv, name).value_or(default_value);
+}
+
+std::optional<int> read_optional_int_arg(int argc, char** argv, const char* name) {
     const int at = find_value(argc, argv, name);
-    return at < 0 ? default_value : parse_int(argv[at]);
+    if (at < 0) {
+        return std::nullopt;
+    }
+    return parse_int(argv[at]);
 }
 
 const char* read_string_arg(int argc, char** argv, const char* name, const char* default_value) {
@@ -92,4 +105,11 @@ int frame_duration_from_ms(int ms) {
         default:
             return OPUS_FRAMESIZE_20_MS;
     }
+}
+
+int muxing_delay_from_ms(int ms) {
+    const int samples =
+        std::clamp(ms, shortest_max_delay_ms, longest_max_delay_ms) * samples_per_ms;
+    // libopusenc reads a delay of 0 as no limit at all; one sample gives each packet its page.
+    return std::max(samples, 1);
 }

@@ -4,6 +4,7 @@
 #include <opus_defines.h>
 
 #include <climits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,30 @@ TEST(OptionTables, SignalAndFrameDuration) {
                                           {-20, 5004}, {INT_MAX, 5004}};
     for (const auto& [ms, value] : frames) {
         EXPECT_EQ(frame_duration_from_ms(ms), value) << ms;
+    }
+}
+
+TEST(OptionTables, MaxDelayInSamplesOnlyWhenGiven) {
+    const std::pair<std::vector<std::string>, std::optional<int>> cases[] = {
+        {{}, std::nullopt},
+        {{"--max-delay"}, std::nullopt},
+        {{"--max-delay", "200"}, 9600},
+        {{"--max-delay", "100ms"}, 4800},
+        {{"--max-delay", "0"}, 1},  // 0 would be no limit to the library,
+        {{"--max-delay", "1000"}, 48000},
+        {{"--max-delay", "-1"}, 1},
+        {{"--max-delay", "1001"}, 48000},
+        {{"--max-delay", "-99999999999"}, 1},
+        {{"--max-delay", "4294967297"}, 48000},
+        {{"--max-delay", "abc"}, 1},
+    };
+    for (const auto& [words, samples] : cases) {
+        Args a(words);
+        const std::optional<int> ms = read_optional_int_arg(a.argc(), a.argv(), "--max-delay");
+        ASSERT_EQ(ms.has_value(), samples.has_value()) << ::testing::PrintToString(words);
+        if (ms) {
+            EXPECT_EQ(muxing_delay_from_ms(*ms), *samples) << ::testing::PrintToString(words);
+        }
     }
 }
 
