@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <span>
 
 #include "opuspipe/options.h"
 
@@ -20,6 +22,7 @@ constexpr const char* bitrate_failed_message = "failed to set bitrate: %s\n";
 constexpr const char* vbr_failed_message = "failed to set VBR mode: %s\n";
 constexpr const char* signal_failed_message = "failed to set signal mode: %s\n";
 constexpr const char* frame_duration_failed_message = "failed to set frame duration: %s\n";
+constexpr const char* max_delay_failed_message = "failed to set max delay: %s\n";
 constexpr const char* read_failed_message = "failed reading stdin: %s\n";
 constexpr const char* write_failed_message = "failed to write audio data: %s\n";
 constexpr const char* drain_failed_message = "failed to drain encoder: %s\n";
@@ -40,21 +43,15 @@ constexpr int bytes_per_sample = 2;
 static_assert(std::endian::native == std::endian::little, "PCM is passed on without byte swaps");
 static_assert(sizeof(opus_int16) == bytes_per_sample);
 
+struct encoder_request {
+    int code;
+    int value;
+    const char* message;
+    int status;
+};
+
 // Reports the first request that fails; status_ok when all succeeded.
-int apply_requests(OggOpusEnc* encoder, int bitrate, bool vbr, int signal, int frame_duration) {
-    struct request {
-        int code;
-        int value;
-        const char* message;
-        int status;
-    };
-    const request requests[] = {
-        {OPUS_SET_BITRATE_REQUEST, bitrate, bitrate_failed_message, status_bitrate_failed},
-        {OPUS_SET_VBR_REQUEST, vbr ? 1 : 0, vbr_failed_message, status_vbr_failed},
-        {OPUS_SET_SIGNAL_REQUEST, signal, signal_failed_message, status_signal_failed},
-        {OPUS_SET_EXPERT_FRAME_DURATION_REQUEST, frame_duration, frame_duration_failed_message,
-         status_frame_duration_failed},
-    };
+int make_requests(OggOpusEnc* encoder, std::span<const encoder_request> requests) {
     for (const auto& r : requests) {
         const int result = ope_encoder_ctl(encoder, r.code, r.value);
         if (result != OPE_OK) {
@@ -63,6 +60,29 @@ int apply_requests(OggOpusEnc* encoder, int bitrate, bool vbr, int signal, int f
         }
     }
     return status_ok;
+}
+
+int apply_codec_requests(OggOpusEnc* encoder, int bitrate, bool vbr, int signal,
+                         int frame_duration) {
+    const encoder_request requests[] = {
+        {OPUS_SET_BITRATE_REQUEST, bitrate, bitrate_failed_message, status_bitrate_failed},
+        {OPUS_SET_VBR_REQUEST, vbr ? 1 : 0, vbr_failed_message, status_vbr_failed},
+        {OPUS_SET_SIGNAL_REQUEST, signal, signal_failed_message, status_signal_failed},
+        {OPUS_SET_EXPERT_FRAME_DURATION_REQUEST, frame_duration, frame_duration_failed_message,
+         status_frame_duration_failed},
+    };
+    return make_requests(encoder, requests);
+}
+
+// A page leaves once it holds `muxing_delay` samples; with no decision delay each frame is
+// encoded as soon as it is in, instead of the library's two seconds later.
+int apply_max_delay(OggOpusEnc* encoder, int muxing_delay) {
+    const encoder_request requests[] = {
+        {OPE_SET_MUXING_DELAY_REQUEST, muxing_delay, max_delay_failed_message,
+         status_max_delay_failed},
+        {OPE_SET_DECISION_DELAY_REQUEST, 0, max_delay_failed_message, status_max_delay_failed},
+    };
+    return make_requests(encoder, requests);
 }
 
 // Feeds standard input to the encoder in blocks of whole frames until end of file.
@@ -126,6 +146,7 @@ int run_opuspipe(int argc, char** argv) {
     const bool vbr = read_bool_arg(argc, argv, "--vbr", true);
     const int frame_ms = read_int_arg(argc, argv, "--frame-size", 20);
     const char* signal_text = read_string_arg(argc, argv, "--signal", "voice");
+    const std::optional<int> max_delay_ms = read_optional_int_arg(argc, argv, "--max-delay");
 
     if (sample_rate < lowest_sample_rate || sample_rate > highest_sample_rate ||
         (channels != 1 && channels != 2) || bitrate <= 0) {
@@ -153,8 +174,12 @@ int run_opuspipe(int argc, char** argv) {
         return status_encoder_failed;
     }
 
-    int status = apply_requests(encoder, bitrate, vbr, signal_from_arg(signal_text),
-                                frame_duration_from_ms(frame_ms));
+    int status = apply_codec_requests(encoder, bitrate, vbr, signal_from_arg(signal_text),
+                                      frame_duration_from_ms(frame_ms));
+    // Without the option the library's own buffering stays, and so does the stream.
+    if (status == status_ok && max_delay_ms) {
+        status = apply_max_delay(encoder, muxing_delay_from_ms(*max_delay_ms));
+    }
     if (status == status_ok) {
         status = encode_input(encoder, channels);
     }

@@ -17,6 +17,7 @@ enum opuspipe_status {
     status_read_failed = 9,
     status_write_failed = 10,
     status_drain_failed = 11,
+    status_max_delay_failed = 12,
 };
 
 // libopusenc's output callbacks; the user data is unused.

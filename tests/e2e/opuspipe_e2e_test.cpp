@@ -112,6 +112,7 @@ TEST_F(OpuspipeProcess, StreamsAreReadableByOpusTools) {
          "2.5ms"},
         {{"--sample-rate", "44100", "--frame-size", "40", "--vbr", "false"}, 44100, 1, "40.0ms"},
         {{"--sample-rate", "12000", "--frame-size", "5"}, 12000, 1, "5.0ms"},
+        {{"--max-delay", "200"}, 16000, 1, "20.0ms"},
     };
     for (const auto& c : cases) {
         const std::string pcm = tone(c.rate, c.channels, 1.5);
@@ -182,6 +183,7 @@ TEST_F(OpuspipeProcess, OptionsThatFallBackGiveTheDefaultStreamByteForByte) {
              {"--bitrate"},
              {"--signal", "voice", "--bitrate"},
              {"--unknown", "7", "--sample-rate", "16000"},
+             {"--max-delay"},
          }) {
         EXPECT_EQ(encode(arguments, pcm).out, defaults) << arguments[0];
     }
@@ -190,10 +192,43 @@ TEST_F(OpuspipeProcess, OptionsThatFallBackGiveTheDefaultStreamByteForByte) {
     EXPECT_EQ(encode({"--frame-size", "2.5"}, pcm).out, encode({"--frame-size", "2"}, pcm).out);
 }
 
+TEST_F(OpuspipeProcess, MaxDelayBoundsEachPage) {
+    const std::string pcm = mixture(3);
+    const auto pages = [](const std::string& stream) {
+        size_t count = 0;
+        for (size_t at = stream.find("OggS"); at != std::string::npos;
+             at = stream.find("OggS", at + 4)) {
+            ++count;
+        }
+        return count;
+    };
+    const auto defaults = encode({}, pcm);
+    // opusinfo's longest page; 1000 ms is also what the library holds back by default.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "1000.0ms"},
+        {{"--max-delay", "200"}, " 200.0ms"},
+        {{"--max-delay", "0"}, "  20.0ms"},
+        {{"--max-delay", "-5"}, "  20.0ms"},
+        {{"--max-delay", "5000"}, "1000.0ms"},
+        {{"--max-delay", "100", "--frame-size", "40"}, "  80.0ms"},
+    };
+    for (const auto& [arguments, longest] : cases) {
+        const auto result = encode(arguments, pcm);
+        ASSERT_EQ(result.exitStatus, 0) << result.err;
+        const std::string info = opusinfo(result.out);
+        EXPECT_NE(info.find("Page duration:   " + longest + " (max)"), std::string::npos) << info;
+        EXPECT_EQ(info.find("WARNING"), std::string::npos) << info;
+    }
+    // Three seconds: four audio pages by default, sixteen at 200 ms.
+    EXPECT_GT(pages(encode({"--max-delay", "200"}, pcm).out), 2 * pages(defaults.out));
+}
+
 TEST_F(OpuspipeProcess, RejectsArgumentsWithStatusTwo) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--channels", "3"}, "sample_rate=16000 channels=3 bitrate=16000"},
         {{"--channels", "0"}, "sample_rate=16000 channels=0 bitrate=16000"},
+        // An out-of-range delay is taken at its bound, never refused.
+        {{"--channels", "0", "--max-delay", "-1"}, "sample_rate=16000 channels=0 bitrate=16000"},
         {{"--sample-rate", "abc"}, "sample_rate=0 channels=1 bitrate=16000"},
         {{"--bitrate", "-5"}, "sample_rate=16000 channels=1 bitrate=-5"},
         // Out of the 32-bit range a value saturates, so it cannot wrap into a valid one.
