@@ -134,6 +134,10 @@ void standin::invalidatePort(__CFMachPort* port) {
         return;
     }
     port->valid = false;
+    // As CoreFoundation does: the callback first, then the port's sources go.
+    if (port->invalidated != nullptr) {
+        port->invalidated(port, nullptr);
+    }
     auto& sources = mainRunLoop().sources;
     for (size_t i = sources.size(); i-- > 0;) {
         if (sources[i]->port == port) {
@@ -141,9 +145,6 @@ void standin::invalidatePort(__CFMachPort* port) {
             sources.erase(sources.begin() + static_cast<std::ptrdiff_t>(i));
             CFRelease(removed);
         }
-    }
-    if (port->invalidated != nullptr) {
-        port->invalidated(port, nullptr);
     }
 }
 
@@ -241,8 +242,10 @@ Boolean CFMachPortIsValid(CFMachPortRef port) {
 
 void CFMachPortSetInvalidationCallBack(CFMachPortRef port, CFMachPortInvalidationCallBack callout) {
     auto* set = as<__CFMachPort>(port, "CFMachPortSetInvalidationCallBack");
+    // CoreFoundation calls it at once for a port already invalid, when it had none before.
+    const bool first = set->invalidated == nullptr;
     set->invalidated = callout;
-    if (!set->valid && callout != nullptr) {
+    if (!set->valid && callout != nullptr && first) {
         callout(set, nullptr);
     }
 }

@@ -306,6 +306,16 @@ TEST_F(KeywatchProcess, SeveralKeyboardsQuietTapsAndTheSuitesOwnKeys) {
         {"after a sleep the keyboard's first event says what is up",
          json::array({rightDown, unseen(rightUp), asleep(otherKeyboardA)}),
          pressed + released + a + "\n", "", 0, false},
+        {"after a sleep the HID system is asked before the event",
+         json::array({rightDown, unseen(rightUp), asleep(otherKeyboardA)}),
+         pressed + released + a + "\n"},
+        {"a sleep of a second is no gap",
+         json::array(
+             {rightDown, unseen(rightUp), {{"asleep", 1}, {"type", "keyDown"}, {"flags", 0x100}}}),
+         pressed + rightAndA + "\n", "", 0, false},
+        {"after a gap a key the HID system holds stays held",
+         json::array({rightDown, {{"type", "tapDisabledByTimeout"}}, otherKeyboardA}),
+         pressed + rightAndA + "\n", reEnabled},
         {"a tap stopped without a word is re-enabled by the watch",
          json::array({{{"type", "tapDisabledSilently"}},
                       otherKeyboardA,
@@ -319,6 +329,14 @@ TEST_F(KeywatchProcess, SeveralKeyboardsQuietTapsAndTheSuitesOwnKeys) {
                       {{"advance", 2.0}, {"type", "tapDisabledSilently"}},
                       {{"advance", 2.0}, {"type", "keyDown"}, {"keyCode", 1}}}),
          "", reEnabled + reEnabled + "[hotkey-helper] event tap could not be re-enabled\n", 1},
+        {"a tap that stops now and then is re-enabled each time",
+         json::array({{{"type", "tapDisabledSilently"}},
+                      {{"advance", 4.5}, {"type", "tapDisabledSilently"}},
+                      {{"advance", 4.0}, {"type", "tapDisabledSilently"}},
+                      {{"advance", 2.0}, {"type", "keyDown"}, {"keyCode", 1}}}),
+         R"(keys:[{"keyCode":1,"keyName":"S","enKeyName":"S"}])"
+         "\n",
+         reEnabled + reEnabled + reEnabled},
         {"an invalidated tap ends keywatch",
          json::array(
              {rightDown, {{"type", "tapInvalidated"}}, {{"advance", 1}, {"type", "keyDown"}}}),
@@ -349,7 +367,7 @@ TEST_F(KeywatchProcess, SeveralKeyboardsQuietTapsAndTheSuitesOwnKeys) {
             ++ticks;
         }
     }
-    EXPECT_EQ(ticks, 6u);
+    EXPECT_EQ(ticks, 11u);
 
     // A filter tap without Input Monitoring may hear no key-downs: said with debugging on only.
     json noInputMonitoring = withEvents(json::array());
@@ -358,6 +376,8 @@ TEST_F(KeywatchProcess, SeveralKeyboardsQuietTapsAndTheSuitesOwnKeys) {
               "[hotkey-debug] filter tap without Input Monitoring: key-down shortcuts may go "
               "unheard\n");
     EXPECT_EQ(run(noInputMonitoring).result.err, "");
+    noInputMonitoring["keyboard"]["grantedTaps"] = json::array({"hid-listen-only"});
+    EXPECT_EQ(run(noInputMonitoring, {}, "1").result.err, "");
 }
 
 TEST_F(KeywatchProcess, DebugLinesOnlyWithExactlyOne) {
@@ -437,7 +457,11 @@ TEST_F(KeywatchProcess, EveryLineReachesThePipeWhileTheProcessRuns) {
     EXPECT_TRUE(
         waiting.waitForOutput([&](const std::string& out) { return out == readyDefault; }, 20));
 
-    json scenario = withEvents(rightCommandPressRelease);
+    // The press from an event; the release, which the tap missed, from the watch's tick.
+    json events = rightCommandPressRelease;
+    events[1]["unseen"] = true;
+    events.push_back({{"advance", 2.5}, {"type", "keyDown"}, {"unseen", true}});
+    json scenario = withEvents(events);
     scenario["keyboard"]["keepRunning"] = true;
     // Terminated as the README says even by a host whose children start with SIGTERM ignored.
     ProcessOptions started = options(scenario);
