@@ -49,6 +49,7 @@ def keywatch_session(events):
 # The page of bench/fieldscan_bench.cpp (keep the two alike): a web area whose subtree goes
 # deeper than the seven levels walked, with more distinct long texts than the line limit.
 PAGE_LEVELS, BRANCHING, TEXT_BYTES, TOOLBAR_BUTTONS, LINE_LIMIT = 8, 2, 1000, 8, 120
+ANCESTORS_SEARCHED = 20  # fieldscan's steps up from the focus to its page
 
 
 def fieldscan_page_at_the_bounds():
@@ -108,9 +109,10 @@ def fieldscan_page_at_the_bounds():
 
 def fieldscan_request_bound():
     system_wide = 2  # the system-wide element and its focus, which names none on this page
-    fixed = system_wide + 4 + 2 + 1 + 1 + 9
+    fixed = system_wide + 4 + 2 + 1 + 9  # the focused field's own reads, each once
+    upward = 2 * ANCESTORS_SEARCHED  # each ancestor's parent and role
     window_search = 2 * (3 + TOOLBAR_BUTTONS) + 1
-    return fixed + window_search + 4 * LINE_LIMIT
+    return fixed + upward + window_search + 4 * LINE_LIMIT
 
 
 def spawn(argv, scenario, stdin, stdout, stderr, log=None):
