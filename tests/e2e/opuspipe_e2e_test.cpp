@@ -221,6 +221,16 @@ TEST_F(OpuspipeProcess, MaxDelayBoundsEachPage) {
     }
     // Three seconds: four audio pages by default, sixteen at 200 ms.
     EXPECT_GT(pages(encode({"--max-delay", "200"}, pcm).out), 2 * pages(defaults.out));
+    // Sound in bursts, 200 ms of every 600: pages of a second either way, so only the encoder's
+    // decisions, made on the spot instead of two seconds ahead, tell the streams apart; and
+    // without the option no request changes them.
+    std::string bursts = pcm;
+    for (size_t sample = 0; sample < bursts.size() / 2; ++sample) {
+        if (sample % 9600 >= 3200) {
+            bursts[2 * sample] = bursts[2 * sample + 1] = 0;
+        }
+    }
+    EXPECT_NE(encode({}, bursts).out, encode({"--max-delay", "1000"}, bursts).out);
 }
 
 TEST_F(OpuspipeProcess, RejectsArgumentsWithStatusTwo) {
