@@ -79,34 +79,43 @@ std::optional<TextSplit> splitOf(const std::optional<SelectionRange>& range,
 // reports in front; only when it names none is the frontmost application asked.
 struct Focus {
     CFRef<AXUIElementRef> element;
+    // The system-wide element when it named the focus; then the application is asked of it
+    // once the field has been read, since only the page search needs it.
+    CFRef<AXUIElementRef> systemWide;
+    pid_t owner = 0;
     CFRef<AXUIElementRef> application;
     std::optional<std::string> bundleIdentifier;
+
+    // The application whose page and window are searched, and its bundle identifier. The
+    // focused application names it: a page's element may answer the pid of a process of its
+    // own (WebKit's WebContent) that is no browser, or none. Without one, the element's owner.
+    void resolveApplication() {
+        if (!systemWide) {
+            return;  // the frontmost application's, known already
+        }
+        pid_t pid = owner;
+        application = copyAttributeElement(systemWide.get(), focusedApplicationAttribute);
+        if (application && AXUIElementGetPid(application.get(), &pid) != kAXErrorSuccess) {
+            application.reset();
+            pid = owner;
+        }
+        // A process id that no running application has: not a browser.
+        const auto running = runningApplication(pid);
+        bundleIdentifier = running ? running->bundleIdentifier : std::nullopt;
+        if (!application) {
+            application.reset(AXUIElementCreateApplication(pid));
+        }
+    }
 };
 
 std::optional<Focus> focusedField() {
     {
-        const CFRef<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
+        CFRef<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
         CFRef<AXUIElementRef> focused = focusedElement(systemWide.get());
-        if (focused) {
-            // The focused application names the application: a page's element may answer the
-            // pid of a process of its own (WebKit's WebContent) that is no browser, or none.
-            CFRef<AXUIElementRef> application =
-                copyAttributeElement(systemWide.get(), focusedApplicationAttribute);
-            pid_t pid = 0;
-            if (application && AXUIElementGetPid(application.get(), &pid) != kAXErrorSuccess) {
-                application.reset();
-            }
-            // Without it, the element's owner. An element that cannot say whose it is (gone
-            // already): as if none were named.
-            if (application || AXUIElementGetPid(focused.get(), &pid) == kAXErrorSuccess) {
-                // A process id that no running application has: not a browser.
-                const auto owner = runningApplication(pid);
-                if (!application) {
-                    application.reset(AXUIElementCreateApplication(pid));
-                }
-                return Focus{std::move(focused), std::move(application),
-                             owner ? owner->bundleIdentifier : std::nullopt};
-            }
+        pid_t pid = 0;
+        // An element that cannot say whose it is (gone already): as if none were named.
+        if (focused && AXUIElementGetPid(focused.get(), &pid) == kAXErrorSuccess) {
+            return Focus{std::move(focused), std::move(systemWide), pid, {}, std::nullopt};
         }
     }
     const auto application = frontmostApplication();
@@ -118,7 +127,11 @@ std::optional<Focus> focusedField() {
     if (!focused) {
         return std::nullopt;
     }
-    return Focus{std::move(focused), std::move(applicationElement), application->bundleIdentifier};
+    return Focus{std::move(focused),
+                 {},
+                 application->pid,
+                 std::move(applicationElement),
+                 application->bundleIdentifier};
 }
 
 }  // namespace
@@ -170,7 +183,7 @@ ContextSnapshot buildSnapshot() {
     if (!AXIsProcessTrusted()) {
         return {};
     }
-    const auto focus = focusedField();
+    auto focus = focusedField();
     if (!focus) {
         return {};
     }
@@ -189,6 +202,7 @@ ContextSnapshot buildSnapshot() {
     OwnValue own = ownValueOf(focused);
     const auto range = selectedRange(focused);
     snapshot.editable = supportsTextInsertion(focused, snapshot.role, range);
+    focus->resolveApplication();
 
     std::u16string visible =
         resolveVisibleText(FocusedElement{focused, snapshot.role, own.text},

@@ -111,7 +111,8 @@ CFRef<AXUIElementRef> searchAncestors(const FocusedElement& focused, const Deadl
     auto current = CFRef<AXUIElementRef>::retain(focused.element);
     for (int step = 0; step < VisibleText::ancestorsSearched && !deadline.passed(); ++step) {
         current = copyAttributeElement(current.get(), parentAttribute);
-        if (!current || deadline.passed()) {
+        // A chain that comes back to the focus goes round: its role is known already.
+        if (!current || deadline.passed() || CFEqual(current.get(), focused.element)) {
             return {};
         }
         if (role(current.get()) == VisibleText::axWebAreaRole) {
@@ -166,11 +167,6 @@ std::u16string resolveVisibleText(const FocusedElement& focused, AXUIElementRef 
         text = joinedLines(std::move(bucket));
     }
     return text;
-}
-
-CFRef<AXUIElementRef> findEnclosingWebArea(const FocusedElement& focused) {
-    const Deadline deadline;
-    return searchAncestors(focused, deadline);
 }
 
 CFRef<AXUIElementRef> findWebArea(AXUIElementRef startingAt, int depth) {

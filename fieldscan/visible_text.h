@@ -57,10 +57,6 @@ struct VisibleText {
 std::u16string resolveVisibleText(const FocusedElement& focused, AXUIElementRef application,
                                   bool isBrowser);
 
-// The nearest web area among the focused element and its ancestors; null when none is found
-// within the steps allowed.
-CFRef<AXUIElementRef> findEnclosingWebArea(const FocusedElement& focused);
-
 // The first element in pre-order, `startingAt` itself included, whose role is the web area's.
 CFRef<AXUIElementRef> findWebArea(AXUIElementRef startingAt, int depth = 0);
 

@@ -238,13 +238,8 @@ TEST_F(FieldscanProcess, TheFieldWithTheFocusEvenWhenSpotlightIsNotTheFrontmostA
     EXPECT_EQ(spotlight.snapshot,
               snapshotWith(R"({"visibleText":"weather","fullFieldContent":"weather",)"
                            R"("role":"AXTextField"})"));
-    const Requests opened = {"trusted",
-                             "create systemWide",
-                             "systemWide AXFocusedUIElement",
-                             "systemWide AXFocusedApplication",
-                             "pid spotlight",
-                             "running 777",
-                             "create 777"};
+    const Requests opened = {"trusted", "create systemWide", "systemWide AXFocusedUIElement",
+                             "pid spotlight"};
     const Requests made = spotlight.requests();
     ASSERT_GE(made.size(), opened.size());
     EXPECT_EQ(Requests(made.begin(), made.begin() + static_cast<long>(opened.size())), opened);
@@ -543,6 +538,18 @@ TEST_F(FieldscanProcess, WebAreaFromFocusOrWindowWithinSevenLevels) {
     tooDeepEmpty["elements"]["label"] = element("AXStaticText", {{"AXValue", "label"}});
     json lowerRole = windowChain(1, plainField);
     lowerRole["elements"]["w1"]["attributes"]["AXRole"] = "AXWebarea";
+    // The focus n parents below a web area that no window shows.
+    const auto ancestorChain = [&](int levels) {
+        json chain = windowChain(
+            0, element("AXTextField", {{"AXValue", "mine"}, {"AXParent", refTo("a1")}}));
+        for (int i = 1; i <= levels; ++i) {
+            chain["elements"]["a" + std::to_string(i)] =
+                i < levels ? element("AXGroup", {{"AXParent", refTo("a" + std::to_string(i + 1))}})
+                           : element("AXWebArea", {{"AXValue", "the page above"}});
+        }
+        chain["elements"]["window"] = element("AXWindow");
+        return chain;
+    };
     json notSafari = browserWindow(plainField);
     notSafari["frontmostApplication"]["bundleIdentifier"] = "com.apple.safari";
     struct Case {
@@ -560,6 +567,8 @@ TEST_F(FieldscanProcess, WebAreaFromFocusOrWindowWithinSevenLevels) {
         {"seven: the focus's subtree gathered", tooDeepEmpty, "own title\nlabel", 1},
         {"a role in other letter case is no web area", lowerRole, "mine", 1},
         {"a bundle identifier in other letter case is no browser", notSafari, "mine", 0},
+        {"twenty parents up", ancestorChain(20), "the page above", 0},
+        {"twenty-one: left to the searches down", ancestorChain(21), "mine", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -599,14 +608,18 @@ TEST_F(FieldscanProcess, APageSlowToAnswerIsFoundOrLeftInTime) {
     // The same field with no parent to show the page: the window's toolbar comes first.
     json detached = editor;
     detached["elements"]["field"]["attributes"].erase("AXParent");
-    for (const json& scenario : {editor, detached}) {
-        const Outcome r = run(scenario);
+    for (const bool isDetached : {false, true}) {
+        const Outcome r = run(isDetached ? detached : editor);
         EXPECT_EQ(r.snapshot.at("fullFieldContent"), document);
         EXPECT_EQ(r.snapshot.at("cursorPosition"), 5);
         EXPECT_EQ(r.snapshot.at("role"), "AXTextArea");
         const auto exits = recordsOf(r.log, "exit");
         ASSERT_EQ(exits.size(), 1u);
-        EXPECT_LT(exits[0].at("machSeconds").get<double>() - 100000, 1.5);
+        const double seconds = exits[0].at("machSeconds").get<double>() - 100000;
+        EXPECT_LT(seconds, 1.5);
+        if (isDetached) {
+            EXPECT_GE(seconds, 1.0) << "the page search spends its whole second on the toolbar";
+        }
     }
 }
 
