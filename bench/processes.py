@@ -159,8 +159,8 @@ def measure(case, binary, runs, folder):
         with open(log) as f:
             records = [json.loads(line) for line in f]
         live = [r["liveObjects"] for r in records if r["op"] == "exit"]
-        # keywatch's tap and its run-loop source live until the process ends.
-        if problem is None and live != [2 if case.program == "keywatch" else 0]:
+        # keywatch's tap, its run-loop source and its watch timer live until the process ends.
+        if problem is None and live != [3 if case.program == "keywatch" else 0]:
             problem = f"objects left alive: {live}"
     if problem:
         sys.exit(f"{case.program} on {case.label}: {problem}")
