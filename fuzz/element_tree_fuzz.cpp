@@ -35,6 +35,7 @@ constexpr long downwardRequestsAtMost = 2 + 119 * 8 + 120;
 constexpr size_t upwardElementsTested = 6;
 constexpr size_t descendantEntriesTaken = 120;
 constexpr int descendantMaxDepth = 5;
+constexpr int ancestorsSearched = 20;
 
 // Small trees keep a run fast: with three entries a list, repeats make a walk of 1093 elements
 // at most. (The walk cap of 10000 would take seconds a run through the stand-in.)
@@ -521,9 +522,10 @@ class Model {
             }
         }
         // A web area's range, or any marker range, counts only with an editable ancestor that
-        // is an element.
+        // is an element. Only a range value places a caret (none here is at NSNotFound).
         ++requests;
-        const bool range = present(element, "AXSelectedTextRange");
+        const Value* rangeValue = attribute(element, "AXSelectedTextRange");
+        const bool range = rangeValue != nullptr && rangeValue->form == Value::Form::range;
         if (range && text(element, "AXRole") != u"AXWebArea") {
             return true;
         }
@@ -552,6 +554,28 @@ class Model {
         return std::nullopt;
     }
 
+    // The nearest web area on the way up from the focus, and the requests made: each parent and
+    // its role, twenty steps at most, ending where the chain comes back to the focus.
+    std::optional<size_t> enclosingWebArea(size_t focused, long& requests) const {
+        if (text(focused, "AXRole") == u"AXWebArea") {
+            return focused;
+        }
+        size_t current = focused;
+        for (int step = 0; step < ancestorsSearched; ++step) {
+            ++requests;
+            const auto parent = elementAttribute(current, "AXParent");
+            if (!parent || *parent == focused) {
+                return std::nullopt;
+            }
+            ++requests;
+            if (text(*parent, "AXRole") == u"AXWebArea") {
+                return parent;
+            }
+            current = *parent;
+        }
+        return std::nullopt;
+    }
+
     bool excludedFromDescendantSearch(size_t start) const {
         static constexpr std::u16string_view excluded[] = {u"AXBrowser", u"AXCollectionView",
                                                            u"AXList", u"AXOutline", u"AXTable"};
@@ -576,7 +600,8 @@ class Model {
             if (depth >= 1 && insertable(*entry, requests)) {
                 return entry;
             }
-            if (depth < descendantMaxDepth) {
+            // A list none of whose entries could still be taken is not read.
+            if (depth < descendantMaxDepth && taken + 1 + work.size() < descendantEntriesTaken) {
                 ++requests;
                 for (const auto& child : everyEntry(*entry)) {
                     work.emplace_back(child, depth + 1);
@@ -757,9 +782,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         long bound = 1;  // the root's value
         size_t root = focused;
         if (isBrowser) {
+            auto webArea = model.enclosingWebArea(focused, bound);
             Model::Allowance fromFocus;
-            auto webArea = model.webArea(focused, 0, fromFocus);
-            bound += 2 * static_cast<long>(fromFocus.entered);
+            if (!webArea) {
+                webArea = model.webArea(focused, 0, fromFocus);
+                bound += 2 * static_cast<long>(fromFocus.entered);
+            }
             if (!webArea) {
                 bound += 1;  // the focused window
                 if (window && window->form == Value::Form::element) {
@@ -774,9 +802,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (isBrowser && rootValue.empty()) {
             bound += 4 * static_cast<long>(model.gatheringEntered(root));
         }
+        // What fieldscan reads of the focused element before the page.
+        const FocusedElement focus{start.get(), role(start.get()),
+                                   copyAttributeString(start.get(), "AXValue")};
         const long before = standin::accessibilityRequests();
-        const std::u16string visible =
-            resolveVisibleText(start.get(), application.get(), isBrowser);
+        const std::u16string visible = resolveVisibleText(focus, application.get(), isBrowser);
         require(requestsSince(before) <= bound);
         if (!rootValue.empty() || !isBrowser) {
             require(visible == rootValue);
