@@ -19,6 +19,7 @@ Object* object(CFTypeRef ref, const char* operation) {
 __CFBoolean trueValue(true);
 __CFBoolean falseValue(false);
 __CFString commonModes(u"kCFRunLoopCommonModes", true);
+__CFString defaultMode(u"kCFRunLoopDefaultMode", true);
 
 }  // namespace
 
@@ -32,6 +33,7 @@ extern "C" {
 
 const CFAllocatorRef kCFAllocatorDefault = nullptr;
 const CFRunLoopMode kCFRunLoopCommonModes = &commonModes;
+const CFRunLoopMode kCFRunLoopDefaultMode = &defaultMode;
 const CFBooleanRef kCFBooleanTrue = &trueValue;
 const CFBooleanRef kCFBooleanFalse = &falseValue;
 

@@ -89,6 +89,7 @@ extern "C" {
 
 extern const CFAllocatorRef kCFAllocatorDefault;
 extern const CFRunLoopMode kCFRunLoopCommonModes;
+extern const CFRunLoopMode kCFRunLoopDefaultMode;
 extern const CFBooleanRef kCFBooleanTrue;
 extern const CFBooleanRef kCFBooleanFalse;
 
@@ -145,6 +146,15 @@ Boolean CFMachPortIsValid(CFMachPortRef port);
 // Called when the port becomes invalid; at once when it already is.
 void CFMachPortSetInvalidationCallBack(CFMachPortRef port, CFMachPortInvalidationCallBack callout);
 void CFRunLoopRun(void);
+// Why CFRunLoopRunInMode returned.
+enum CFRunLoopRunResult : int32_t {
+    kCFRunLoopRunFinished = 1,
+    kCFRunLoopRunStopped = 2,
+    kCFRunLoopRunTimedOut = 3,
+    kCFRunLoopRunHandledSource = 4,
+};
+CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
+                                      Boolean returnAfterSourceHandled);
 void CFRunLoopStop(CFRunLoopRef rl);
 
 CFRunLoopTimerRef CFRunLoopTimerCreate(CFAllocatorRef allocator, CFAbsoluteTime fireDate,

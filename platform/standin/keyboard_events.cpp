@@ -160,6 +160,36 @@ void standin::deliverScriptedEvent(__CFMachPort* tap, size_t index) {
     log(record);
 }
 
+bool standin::deliverPostedEvents() {
+    auto& posted = world().posted;
+    bool called = false;
+    while (!posted.empty()) {
+        const World::Posted next = posted.front();
+        posted.erase(posted.begin());
+        std::vector<CFRef<CFMachPortRef>> taps;
+        for (__CFRunLoopSource* source : mainRunLoop().sources) {
+            __CFMachPort* tap = source->port;
+            if (tap != nullptr && tap->valid && tap->enabled &&
+                tap->options == kCGEventTapOptionListenOnly &&
+                (tap->mask & maskBit(next.type)) != 0) {
+                taps.push_back(CFRef<CFMachPortRef>::retain(tap));
+            }
+        }
+        for (const auto& tap : taps) {
+            CFRef<CGEventRef> event(createEvent(static_cast<CGEventType>(next.type), next.keyCode,
+                                                next.flags, next.sourcePid, next.userData));
+            tap.get()->callback(nullptr, static_cast<CGEventType>(next.type), event.get(),
+                                tap.get()->userInfo);
+            called = true;
+        }
+        log({{"op", "deliverPosted"},
+             {"type", next.type},
+             {"keyCode", next.keyCode},
+             {"taps", taps.size()}});
+    }
+    return called;
+}
+
 extern "C" {
 
 CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement,
@@ -294,8 +324,12 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
                                   {"userData", posted->userData},
                                   {"monotonic", monotonicSeconds()}};
     // Without the right to post events the system drops them, and says nothing.
-    if (!standin::world().scenario.postAccess) {
+    auto& world = standin::world();
+    if (!world.scenario.postAccess) {
         record["dropped"] = true;
+    } else if (world.scenario.postedToOwnTaps) {
+        world.posted.push_back(
+            {posted->type, posted->keyCode, posted->flags, posted->sourcePid, posted->userData});
     }
     standin::log(record);
 }

@@ -110,6 +110,10 @@ __CFRunLoop& mainRunLoop();
 // once its time has come; the HID system sees every event, delivered or not.
 void deliverScriptedEvent(__CFMachPort* tap, size_t index);
 
+// Hands the events the process posted to its own listen-only taps in the run loop; true when a
+// callback was called.
+bool deliverPostedEvents();
+
 // Moves the clocks as a run loop lives through the time: timers due meanwhile fire in order.
 // With `asleep`, the absolute clock stands still and no timer comes due.
 void passTime(double seconds, bool asleep = false);

@@ -279,6 +279,31 @@ void CFRunLoopRun(void) {
     }
 }
 
+CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode, CFTimeInterval seconds,
+                                      Boolean returnAfterSourceHandled) {
+    auto& loop = standin::mainRunLoop();
+    loop.stopped = false;
+    CFRunLoopRunResult result = kCFRunLoopRunTimedOut;
+    if (!hasWork()) {
+        result = kCFRunLoopRunFinished;
+    } else {
+        // What is ready goes first; then the time-out passes on the virtual clock, timers due
+        // meanwhile firing, and what became ready in it is handed over before returning.
+        bool handled = standin::deliverPostedEvents();
+        serveDescriptors(false);
+        if (!(handled && returnAfterSourceHandled != 0)) {
+            standin::passTime(std::max(0.0, seconds));
+            handled = standin::deliverPostedEvents() || handled;
+            serveDescriptors(false);
+        }
+        result = loop.stopped                               ? kCFRunLoopRunStopped
+                 : handled && returnAfterSourceHandled != 0 ? kCFRunLoopRunHandledSource
+                                                            : kCFRunLoopRunTimedOut;
+    }
+    standin::log({{"op", "CFRunLoopRunInMode"}, {"seconds", seconds}, {"result", result}});
+    return result;
+}
+
 CFRunLoopTimerRef CFRunLoopTimerCreate(CFAllocatorRef, CFAbsoluteTime fireDate,
                                        CFTimeInterval interval, CFOptionFlags, CFIndex,
                                        CFRunLoopTimerCallBack callout,

@@ -623,6 +623,12 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
         scenario.requestSeconds = top.number("requestSeconds", scenario.requestSeconds);
         top.expect(scenario.requestSeconds >= 0, "requestSeconds",
                    "zero or more (time only goes forward)");
+        if (const auto* version = top.find("osVersion")) {
+            scenario.osVersion = ObjectReader::text(*version, "osVersion");
+        }
+        if (const auto* architecture = top.find("architecture")) {
+            scenario.architecture = ObjectReader::text(*architecture, "architecture");
+        }
         if (const auto* keyboardValue = top.find("keyboard")) {
             ObjectReader keyboard(*keyboardValue, "keyboard");
             if (keyboard.find("grantedTaps") != nullptr) {
@@ -651,6 +657,25 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
             scenario.heldFlags = keyboard.integer<uint64_t>("heldFlags", scenario.heldFlags);
             scenario.keepRunning = keyboard.boolean("keepRunning", scenario.keepRunning);
             scenario.keyState = keyboard.boolean("keyState", scenario.keyState);
+            scenario.secureEventInput =
+                keyboard.boolean("secureEventInput", scenario.secureEventInput);
+            scenario.postedToOwnTaps =
+                keyboard.boolean("postedToOwnTaps", scenario.postedToOwnTaps);
+            if (const auto* access = keyboard.find("hidListenAccess")) {
+                static constexpr std::pair<std::string_view, IOHIDAccessType> accessNames[] = {
+                    {"granted", kIOHIDAccessTypeGranted},
+                    {"denied", kIOHIDAccessTypeDenied},
+                    {"unknown", kIOHIDAccessTypeUnknown}};
+                const auto path = keyboard.pathOf("hidListenAccess");
+                const auto name = ObjectReader::text(*access, path);
+                const auto* found =
+                    std::find_if(std::begin(accessNames), std::end(accessNames),
+                                 [&](const auto& known) { return known.first == name; });
+                if (found == std::end(accessNames)) {
+                    throw std::runtime_error(path + ": not granted, denied or unknown");
+                }
+                scenario.hidListenAccess = found->second;
+            }
             keyboard.array(
                 "failKeyboardEvents", [&](const nlohmann::json& n, const std::string& path) {
                     const auto call = ObjectReader::integerValue<int64_t>(n, path);

@@ -12,6 +12,7 @@
 
 #include "platform/keyboard_events.h"
 #include "platform/running_application.h"
+#include "platform/system.h"
 
 namespace standin {
 
@@ -168,6 +169,14 @@ struct Scenario {
     uint8_t keyboardType = 40;
     // How long every accessibility request to an application takes: all clocks move so far.
     double requestSeconds = 0;
+    // sysctl's kern.osproductversion and uname's machine.
+    std::string osVersion = "13.6";
+    std::string architecture = "x86_64";
+    // IOHIDCheckAccess(kIOHIDRequestTypeListenEvent): Input Monitoring as the HID system sees it.
+    IOHIDAccessType hidListenAccess = kIOHIDAccessTypeGranted;
+    bool secureEventInput = false;
+    // Whether an event the process posts reaches its own listen-only taps.
+    bool postedToOwnTaps = true;
 };
 
 // A file's whole contents; throws std::runtime_error naming the file and the system's reason.
@@ -199,6 +208,16 @@ struct World {
     long keyboardEventsCreated = 0;
     // The keys the HID system holds down, from every scenario event, delivered or not.
     std::vector<int64_t> keysDown;
+    // Events posted and not yet handed to the process's own listen-only taps (plain values, so
+    // that a post leaves no platform object alive).
+    struct Posted {
+        uint32_t type;
+        int64_t keyCode;
+        uint64_t flags;
+        int64_t sourcePid;
+        int64_t userData;
+    };
+    std::vector<Posted> posted;
 };
 
 // The world, loaded from STANDIN_SCENARIO on first use.
