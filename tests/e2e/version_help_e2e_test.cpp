@@ -17,7 +17,7 @@ TEST(VersionAndHelp, EveryProgramAnswersAloneAndTouchesNothing) {
         {"keywatch", KEYWATCH_PATH},       {"fieldscan", FIELDSCAN_PATH},
         {"targetprobe", TARGETPROBE_PATH}, {"grabtext", GRABTEXT_PATH},
         {"pastekey", PASTEKEY_PATH},       {"copykey", COPYKEY_PATH},
-        {"opuspipe", OPUSPIPE_PATH},
+        {"opuspipe", OPUSPIPE_PATH},       {"maccheck", MACCHECK_PATH},
     };
     for (const auto& [name, path] : programs) {
         for (const std::string option : {"--version", "--help", "-V", "-h"}) {

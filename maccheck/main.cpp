@@ -1,0 +1,53 @@
+// maccheck: asks the Mac it runs on what the suite assumes of macOS, and says where it differs.
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "maccheck/check.h"
+#include "maccheck/report.h"
+#include "platform/output.h"
+#include "platform/program_options.h"
+
+namespace {
+
+constexpr const char* usage =
+    "Usage: maccheck [--json]\n"
+    "Checks what the helpers assume of macOS on this Mac: the system, the permissions as this\n"
+    "process sees them, the event taps keywatch asks for, the keyboard layouts pastekey and\n"
+    "copykey read, and a Shift press it posts and reads back (do not type meanwhile). For each\n"
+    "check: what it observed, the assumption and the code relying on it, and holds, differs or\n"
+    "skipped. Nothing typed and no field's contents are written out.\n"
+    "  --json         one JSON object {\"checks\": [...], \"summary\": {...}} instead\n"
+    "  -V, --version  print the version and exit\n"
+    "  -h, --help     print this text and exit\n"
+    "Exit status:\n"
+    "  0  the checks ran (whatever they found)\n"
+    "  2  an argument it does not know\n";
+constexpr const char* unknownArgumentMessage = "maccheck: unknown argument; see maccheck --help\n";
+constexpr std::string_view jsonOption = "--json";
+constexpr int exitUsage = 2;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    if (answeredVersionOrHelp(argc, argv, "maccheck", usage)) {
+        return EXIT_SUCCESS;
+    }
+    const bool json = argc == 2 && argv[1] == jsonOption;
+    if (argc > 2 || (argc == 2 && !json)) {
+        std::fputs(unknownArgumentMessage, stderr);
+        return exitUsage;
+    }
+    std::vector<Observation> checks;
+    for (auto group : {systemChecks, keyboardChecks, runLoopChecks}) {
+        for (auto& check : group()) {
+            checks.push_back(std::move(check));
+        }
+    }
+    writeAll(STDOUT_FILENO, json ? jsonReport(checks) : humanReport(checks));
+    return EXIT_SUCCESS;
+}
