@@ -30,6 +30,10 @@ constexpr Assumption assumptions[] = {
      "keypost/key_code_lookup.cpp: keyCodeForCharacter"},
     {"key-codes", "the layout types v and c, so pastekey and copykey post the keys found",
      "keypost/key_code_lookup.cpp: keyCodeForCharacter"},
+    {"descriptor-write",
+     "a CFFileDescriptor's write callback on a pipe fires once the pipe has room, not while it "
+     "is full",
+     "keywatch/line_output.cpp: LineOutput::watch, LineOutput::descriptorWritable"},
     {"posted-event",
      "a posted event reaches a listen-only tap with its kCGEventSourceUserData and the poster's "
      "process id",

@@ -1,5 +1,6 @@
-// What arrives through the run loop: a marked Shift press posted and read back by a
-// listen-only tap of this process.
+// What arrives through the run loop: a pipe's write callback, and a marked Shift press posted
+// and read back by a listen-only tap of this process.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cinttypes>
@@ -125,8 +126,67 @@ Observation postedEventCheck() {
     return {id, observed, result};
 }
 
+void countWritable(CFFileDescriptorRef, CFOptionFlags types, void* info) {
+    if ((types & kCFFileDescriptorWriteCallBack) != 0) {
+        ++*static_cast<long*>(info);
+    }
+}
+
+const char* yesNo(bool value) {
+    return value ? "yes" : "no";
+}
+
+// As keywatch's output waits for a host that reads slowly: no callback while the pipe is full,
+// one once it has room.
+Observation descriptorWriteCheck() {
+    constexpr std::string_view id = "descriptor-write";
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        return {id, "no pipe", Result::skipped};
+    }
+    for (const int end : ends) {
+        ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
+    }
+    char block[4096] = {};
+    long filled = 0;
+    for (ssize_t n = 0; (n = ::write(ends[1], block, sizeof block)) > 0;) {
+        filled += n;
+    }
+    long calls = 0;
+    CFFileDescriptorContext context{0, &calls, nullptr, nullptr, nullptr};
+    const CFRef<CFFileDescriptorRef> watched(
+        CFFileDescriptorCreate(kCFAllocatorDefault, ends[1], false, countWritable, &context));
+    const CFRef<CFRunLoopSourceRef> source(
+        watched ? CFFileDescriptorCreateRunLoopSource(kCFAllocatorDefault, watched.get(), 0)
+                : nullptr);
+    std::string observed = "no file descriptor source";
+    Result result = Result::skipped;
+    if (source) {
+        CFRunLoopAddSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopDefaultMode);
+        CFFileDescriptorEnableCallBacks(watched.get(), kCFFileDescriptorWriteCallBack);
+        CFRunLoopRunInMode(kCFRunLoopDefaultMode, passSeconds, true);
+        const long whileFull = calls;
+        while (::read(ends[0], block, sizeof block) > 0) {
+        }
+        for (int pass = 0; pass < passesAtMost && calls == whileFull; ++pass) {
+            CFRunLoopRunInMode(kCFRunLoopDefaultMode, passSeconds, true);
+        }
+        CFRunLoopRemoveSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopDefaultMode);
+        observed = "pipe filled with " + std::to_string(filled) +
+                   " bytes; callback while full: " + yesNo(whileFull > 0) +
+                   "; after draining: " + yesNo(calls > whileFull);
+        result = holdsWhen(whileFull == 0 && calls > whileFull);
+    }
+    if (watched) {
+        CFFileDescriptorInvalidate(watched.get());
+    }
+    ::close(ends[0]);
+    ::close(ends[1]);
+    return {id, observed, result};
+}
+
 }  // namespace
 
 std::vector<Observation> runLoopChecks() {
-    return {postedEventCheck()};
+    return {descriptorWriteCheck(), postedEventCheck()};
 }

@@ -26,9 +26,11 @@ bool serveDescriptors(bool wait) {
         __CFFileDescriptor* descriptor = source->descriptor;
         if (descriptor != nullptr && descriptor->valid && descriptor->enabled != 0) {
             watched.push_back(CFRef<CFFileDescriptorRef>::retain(descriptor));
+            const bool writes = (descriptor->enabled & kCFFileDescriptorWriteCallBack) != 0 &&
+                                standin::world().scenario.writeCallBacks;
             const short events = static_cast<short>(
                 ((descriptor->enabled & kCFFileDescriptorReadCallBack) != 0 ? POLLIN : 0) |
-                ((descriptor->enabled & kCFFileDescriptorWriteCallBack) != 0 ? POLLOUT : 0));
+                (writes ? POLLOUT : 0));
             polled.push_back({descriptor->fd, events, 0});
         }
     }
@@ -46,7 +48,7 @@ bool serveDescriptors(bool wait) {
         if ((ready & (POLLIN | failed)) != 0) {
             fired |= descriptor->enabled & kCFFileDescriptorReadCallBack;
         }
-        if ((ready & (POLLOUT | failed)) != 0) {
+        if ((ready & (POLLOUT | failed)) != 0 && standin::world().scenario.writeCallBacks) {
             fired |= descriptor->enabled & kCFFileDescriptorWriteCallBack;
         }
         if (fired == 0 || !descriptor->valid) {

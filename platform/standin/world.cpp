@@ -661,6 +661,7 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
                 keyboard.boolean("secureEventInput", scenario.secureEventInput);
             scenario.postedToOwnTaps =
                 keyboard.boolean("postedToOwnTaps", scenario.postedToOwnTaps);
+            scenario.writeCallBacks = keyboard.boolean("writeCallBacks", scenario.writeCallBacks);
             if (const auto* access = keyboard.find("hidListenAccess")) {
                 static constexpr std::pair<std::string_view, IOHIDAccessType> accessNames[] = {
                     {"granted", kIOHIDAccessTypeGranted},

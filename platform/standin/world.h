@@ -177,6 +177,8 @@ struct Scenario {
     bool secureEventInput = false;
     // Whether an event the process posts reaches its own listen-only taps.
     bool postedToOwnTaps = true;
+    // Whether the run loop calls a descriptor's write callback when it can be written.
+    bool writeCallBacks = true;
 };
 
 // A file's whole contents; throws std::runtime_error naming the file and the system's reason.
