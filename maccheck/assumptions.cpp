@@ -38,6 +38,14 @@ constexpr Assumption assumptions[] = {
      "a posted event reaches a listen-only tap with its kCGEventSourceUserData and the poster's "
      "process id",
      "keywatch/keyboard_monitor.cpp: isSuiteEvent; keypost/main.cpp: postKey"},
+    {"right-command",
+     "the keyboard's right Command press comes as flags-changed of key 54 from source pid 0 with "
+     "the right side bit, and CGEventSourceKeyState (HID system state) sees the key down",
+     "keywatch/keyboard_monitor.cpp: isFromKeyboard, releaseModifiersMissed"},
+    {"globe-key",
+     "the Globe key alone comes as flags-changed of key 63 from source pid 0 with "
+     "kCGEventFlagMaskSecondaryFn",
+     "keywatch/keyboard_monitor.cpp: tapCallback"},
 };
 
 }  // namespace

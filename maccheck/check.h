@@ -28,6 +28,9 @@ std::vector<Observation> systemChecks();
 std::vector<Observation> keyboardChecks();
 std::vector<Observation> runLoopChecks();
 
+// `maccheck keyboard`: the steps that need the user's key presses.
+std::vector<Observation> keyboardSteps();
+
 inline Result holdsWhen(bool condition) {
     return condition ? Result::holds : Result::differs;
 }

@@ -14,12 +14,14 @@
 namespace {
 
 constexpr const char* usage =
-    "Usage: maccheck [--json]\n"
+    "Usage: maccheck [keyboard] [--json]\n"
     "Checks what the helpers assume of macOS on this Mac: the system, the permissions as this\n"
     "process sees them, the event taps keywatch asks for, the keyboard layouts pastekey and\n"
     "copykey read, and a Shift press it posts and reads back (do not type meanwhile). For each\n"
     "check: what it observed, the assumption and the code relying on it, and holds, differs or\n"
     "skipped. Nothing typed and no field's contents are written out.\n"
+    "  keyboard       instead, steps at the keyboard: it asks on standard error for a key,\n"
+    "                 listens up to 30 s for it and records that key alone\n"
     "  --json         one JSON object {\"checks\": [...], \"summary\": {...}} instead\n"
     "  -V, --version  print the version and exit\n"
     "  -h, --help     print this text and exit\n"
@@ -28,6 +30,7 @@ constexpr const char* usage =
     "  2  an argument it does not know\n";
 constexpr const char* unknownArgumentMessage = "maccheck: unknown argument; see maccheck --help\n";
 constexpr std::string_view jsonOption = "--json";
+constexpr std::string_view keyboardCommand = "keyboard";
 constexpr int exitUsage = 2;
 
 }  // namespace
@@ -37,13 +40,23 @@ int main(int argc, char** argv) {
     if (answeredVersionOrHelp(argc, argv, "maccheck", usage)) {
         return EXIT_SUCCESS;
     }
-    const bool json = argc == 2 && argv[1] == jsonOption;
-    if (argc > 2 || (argc == 2 && !json)) {
-        std::fputs(unknownArgumentMessage, stderr);
-        return exitUsage;
+    bool json = false;
+    bool keyboard = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == jsonOption && !json) {
+            json = true;
+        } else if (argument == keyboardCommand && i == 1) {
+            keyboard = true;
+        } else {
+            std::fputs(unknownArgumentMessage, stderr);
+            return exitUsage;
+        }
     }
     std::vector<Observation> checks;
-    for (auto group : {systemChecks, keyboardChecks, runLoopChecks}) {
+    const auto groups = keyboard ? std::vector{keyboardSteps}
+                                 : std::vector{systemChecks, keyboardChecks, runLoopChecks};
+    for (auto group : groups) {
         for (auto& check : group()) {
             checks.push_back(std::move(check));
         }

@@ -5,3 +5,31 @@
 // types nothing into the application in front.
 inline constexpr const char* postedShiftNotice =
     "maccheck: do not type for a second: it presses and releases Shift itself\n";
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/keyboard_events.h"
+
+// A step at the keyboard: what the user is asked to press, the key codes recorded (the first is
+// the one assumed), the modifier bit a press carries and the side bit assumed with it (0: none).
+struct KeyStep {
+    std::string_view id;
+    const char* prompt;
+    CGKeyCode keys[2];
+    CGEventFlags flag;
+    CGEventFlags sideBit;
+};
+
+inline constexpr KeyStep keySteps[] = {
+    {"right-command",
+     "maccheck: press and release the right Command key (within 30 s, or wait to skip)\n",
+     {54, 54},
+     kCGEventFlagMaskCommand,
+     NX_DEVICERCMDKEYMASK},
+    {"globe-key",
+     "maccheck: press the Globe (fn) key alone and release it (within 30 s, or wait to skip)\n",
+     {63, 179},
+     kCGEventFlagMaskSecondaryFn,
+     0},
+};

@@ -13,7 +13,7 @@
 
 struct SystemVersion {
     std::string productVersion;  // "14.5"; empty when the system does not say
-    std::string architecture;    // the machine's, as uname names it: "x86_64", "arm64"
+    std::string architecture;    // the machine, as hw.machine names it: "x86_64", "arm64"
 };
 
 SystemVersion systemVersion();

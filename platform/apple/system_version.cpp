@@ -1,20 +1,25 @@
 #include <sys/sysctl.h>
-#include <sys/utsname.h>
 
 #include <array>
 
 #include "platform/system.h"
 
+namespace {
+
+// A text the kernel answers by name; empty when it does not.
+std::string sysctlText(const char* name) {
+    std::array<char, 64> text{};
+    size_t size = text.size();
+    if (sysctlbyname(name, text.data(), &size, nullptr, 0) != 0) {
+        return {};
+    }
+    text.back() = '\0';
+    return text.data();
+}
+
+}  // namespace
+
 SystemVersion systemVersion() {
-    SystemVersion version;
-    std::array<char, 64> product{};
-    size_t size = product.size();
-    if (sysctlbyname("kern.osproductversion", product.data(), &size, nullptr, 0) == 0) {
-        version.productVersion = product.data();
-    }
-    utsname machine{};
-    if (uname(&machine) == 0) {
-        version.architecture = machine.machine;
-    }
-    return version;
+    // hw.machine names the machine as uname does: "x86_64" or "arm64".
+    return {sysctlText("kern.osproductversion"), sysctlText("hw.machine")};
 }

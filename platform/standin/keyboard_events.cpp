@@ -108,14 +108,14 @@ void noteInHidState(const standin::ScriptedEvent& event) {
 
 }  // namespace
 
-void standin::deliverScriptedEvent(__CFMachPort* tap, size_t index) {
+void standin::deliverScriptedEvent(__CFMachPort* tap, size_t index, double waited) {
     using Kind = ScriptedEvent::Kind;
     const ScriptedEvent& scripted = world().scenario.events[index];
     if (scripted.afterOutputClosed) {
         waitUntilOutputIsClosed();
     }
     passTime(scripted.asleep, true);
-    passTime(scripted.advance);
+    passTime(std::max(0.0, scripted.advance - waited));
     if (mainRunLoop().stopped) {
         return;  // a timer ended the run before this event's time
     }

@@ -108,7 +108,8 @@ __CFRunLoop& mainRunLoop();
 
 // Delivers the scenario's event at `index` to the tap's callback (or lets it happen to the tap),
 // once its time has come; the HID system sees every event, delivered or not.
-void deliverScriptedEvent(__CFMachPort* tap, size_t index);
+// `waited`: the part of the event's advance that has passed already.
+void deliverScriptedEvent(__CFMachPort* tap, size_t index, double waited = 0);
 
 // Hands the events the process posted to its own listen-only taps in the run loop; true when a
 // callback was called.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "platform/cf_ref.h"
@@ -96,6 +97,30 @@ bool hasWork() {
 
 uint64_t nanosecondsOf(double seconds) {
     return static_cast<uint64_t>(std::llround(seconds * 1e9));
+}
+
+// CFRunLoopRunInMode's time-out: the scripted events that come due within it go to the run
+// loop's tap, each at its time, and the rest of the time passes. True when one was delivered.
+bool runScriptedFor(double seconds) {
+    auto& now = standin::world();
+    const auto& events = now.scenario.events;
+    double left = seconds;
+    bool delivered = false;
+    while (now.nextScripted < events.size() && !standin::mainRunLoop().stopped) {
+        __CFMachPort* tap = tapOfTheRunLoop();
+        const double due = events[now.nextScripted].advance - now.waitedForNext;
+        if (tap == nullptr || !tap->valid || due > left) {
+            break;
+        }
+        left -= due;
+        const double waited = std::exchange(now.waitedForNext, 0.0);
+        const auto held = CFRef<CFMachPortRef>::retain(tap);
+        standin::deliverScriptedEvent(tap, now.nextScripted++, waited);
+        delivered = true;
+    }
+    standin::passTime(left);
+    now.waitedForNext += left;
+    return delivered;
 }
 
 }  // namespace
@@ -294,7 +319,7 @@ CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode, CFTimeInterval seconds,
         bool handled = standin::deliverPostedEvents();
         serveDescriptors(false);
         if (!(handled && returnAfterSourceHandled != 0)) {
-            standin::passTime(std::max(0.0, seconds));
+            handled = runScriptedFor(std::max(0.0, seconds)) || handled;
             handled = standin::deliverPostedEvents() || handled;
             serveDescriptors(false);
         }

@@ -220,6 +220,10 @@ struct World {
         int64_t userData;
     };
     std::vector<Posted> posted;
+    // CFRunLoopRunInMode's place in the scripted events: the next one, and the time already
+    // waited towards it.
+    size_t nextScripted = 0;
+    double waitedForNext = 0;
 };
 
 // The world, loaded from STANDIN_SCENARIO on first use.

@@ -61,6 +61,20 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
         std::string result;
         std::string observed;
     };
+    // A letter typed first is counted, never recorded; then the key asked for. The Globe step
+    // comes second, after a right Command press and release.
+    const auto pressed = [](int keyCode, uint64_t flags) {
+        json events = {{{"advance", 2.0}, {"type", "keyDown"}, {"keyCode", 0}}};
+        if (keyCode != 54) {
+            events.push_back({{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0x100010}});
+            events.push_back({{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0}});
+        }
+        events.push_back(
+            {{"advance", 1.0}, {"type", "flagsChanged"}, {"keyCode", keyCode}, {"flags", flags}});
+        events.push_back(
+            {{"advance", 0.3}, {"type", "flagsChanged"}, {"keyCode", keyCode}, {"flags", 0}});
+        return json{{"keyboard", {{"events", events}}}};
+    };
     const json noListenOnlyTap = {{"keyboard", {{"grantedTaps", {"hid-default"}}}}};
     const Row rows[] = {
         {"macos-version", json::object(), "holds", "13.6"},
@@ -125,6 +139,20 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
          "differs",
          "pipe filled with 65536 bytes; callback while full: no; after draining: no"},
         {"posted-event", json::object(), "holds", bothBack},
+        {"right-command", pressed(54, 0x100010), "holds",
+         "type 12 key 54 flags 0x100010 pid 0 HID state down; type 12 key 54 flags 0x0 pid 0 "
+         "HID state up; system-defined: 0, other keys: 1"},
+        {"right-command", pressed(54, 0x100000), "differs",
+         "type 12 key 54 flags 0x100000 pid 0 HID state down; type 12 key 54 flags 0x0 pid 0 "
+         "HID state up; system-defined: 0, other keys: 1"},
+        {"right-command", json::object(), "skipped",
+         "nothing within 30 s; system-defined: 0, other keys: 0"},
+        {"globe-key", pressed(63, 0x800000), "holds",
+         "type 12 key 63 flags 0x800000 pid 0 HID state down; type 12 key 63 flags 0x0 pid 0 "
+         "HID state up; system-defined: 0, other keys: 0"},
+        {"globe-key", pressed(179, 0x800000), "differs",
+         "type 12 key 179 flags 0x800000 pid 0 HID state down; type 12 key 179 flags 0x0 pid 0 "
+         "HID state up; system-defined: 0, other keys: 0"},
         {"posted-event", {{"keyboard", {{"postedToOwnTaps", false}}}}, "differs", "0 of 2 back"},
         {"posted-event",
          {{"keyboard", {{"postAccess", false}}}},
@@ -137,7 +165,10 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
          "no run-loop source or event source"},
     };
     for (const auto& row : rows) {
-        const Outcome r = run(row.scenario);
+        const bool atKeyboard = row.id == "right-command" || row.id == "globe-key";
+        const Outcome r =
+            run(row.scenario, atKeyboard ? std::vector<std::string>{"keyboard", "--json"}
+                                         : std::vector<std::string>{"--json"});
         const json check = checkOf(r.report, row.id);
         ASSERT_TRUE(check.is_object()) << row.id << ": " << r.result.out << r.result.err;
         EXPECT_EQ(check.at("result"), row.result) << row.id << " " << row.scenario;
@@ -194,7 +225,7 @@ TEST_F(MaccheckProcess, ReportsEveryCheckOnceInOneObjectAndReleasesEveryTapAtOnc
 }
 
 TEST_F(MaccheckProcess, RefusesAnUnknownArgumentAndABadScenario) {
-    const Outcome unknown = run(json::object(), {"keyboard"});
+    const Outcome unknown = run(json::object(), {"fields"});
     EXPECT_EQ(unknown.result.exitStatus, 2);
     EXPECT_EQ(unknown.result.out, "");
     EXPECT_EQ(unknown.result.err, "maccheck: unknown argument; see maccheck --help\n");
