@@ -66,6 +66,14 @@ TEST(Standin, RejectsMalformedScenariosNamingTheKey) {
         {R"({"frontmostApplication": {"pid": 1, "bundleIdentifier": null, "bundleID": "x"}})",
          "unknown key frontmostApplication.bundleID"},
         {R"({"Clock": 1})", "unknown key Clock"},
+        {R"({"osVersion": 14})", "osVersion is not a string"},
+        {R"({"architecture": null})", "architecture is not a string"},
+        {R"({"keyboard": {"hidListenAccess": "yes"}})",
+         "keyboard.hidListenAccess: not granted, denied or unknown"},
+        {R"({"keyboard": {"hidListenAccess": 0}})", "keyboard.hidListenAccess is not a string"},
+        {R"({"keyboard": {"secureEventInput": 1}})", "keyboard.secureEventInput is not a boolean"},
+        {R"({"keyboard": {"postedToOwnTaps": "no"}})", "keyboard.postedToOwnTaps is not a boolean"},
+        {R"({"keyboard": {"writeCallBacks": 0}})", "keyboard.writeCallBacks is not a boolean"},
         {R"({"trusted": "yes"})", "trusted is not a boolean"},
         {R"({"elements": {"a": {"attribute": {}}}})", "unknown key elements.a.attribute"},
         {R"({"elements": {"a": {"attributes": {"AXRole": {"elem": "a"}}}}})",
@@ -290,6 +298,56 @@ std::pair<AXError, bool> settable(AXUIElementRef element, const char* attribute)
     const AXError status =
         AXUIElementIsAttributeSettable(element, makeCFString(attribute).get(), &flag);
     return {status, flag != 0};
+}
+
+std::vector<std::pair<uint32_t, int64_t>> heardInMode;  // type, key code
+
+CGEventRef hearInMode(CGEventTapProxy, CGEventType type, CGEventRef event, void*) {
+    heardInMode.emplace_back(type, CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode));
+    return event;
+}
+
+TEST(Standin, RunLoopInModeWaitsItsTimeOutDeliveringWhatComesDueAndWhatThisProcessPosted) {
+    standin::loadScenario(R"({"clock": 0, "keyboard": {"events": [
+        {"advance": 0.7, "type": "flagsChanged", "keyCode": 54, "flags": 1048592},
+        {"advance": 0.2, "type": "flagsChanged", "keyCode": 54, "flags": 0}
+    ]}})");
+    heardInMode.clear();
+    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.5, false), kCFRunLoopRunFinished);
+    EXPECT_EQ(CFAbsoluteTimeGetCurrent(), 0);  // nothing to run: no time passes
+    CFRef<CFMachPortRef> tap(CGEventTapCreate(kCGHIDEventTap, kCGHeadInsertEventTap,
+                                              kCGEventTapOptionListenOnly, 0x1C00, hearInMode,
+                                              nullptr));
+    CFRef<CFRunLoopSourceRef> source(
+        CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap.get(), 0));
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopDefaultMode);
+    struct Step {
+        double seconds;
+        CFRunLoopRunResult result;
+        double clock;
+        size_t heard;
+    };
+    // The first event is due at 0.7 s: half a second passes without it, the next call brings it
+    // and the second; a posted key comes back at once.
+    const Step steps[] = {
+        {0.5, kCFRunLoopRunTimedOut, 0.5, 0},
+        {0.5, kCFRunLoopRunTimedOut, 1.0, 2},
+        {0.5, kCFRunLoopRunTimedOut, 1.5, 2},
+    };
+    for (const auto& step : steps) {
+        EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, step.seconds, false), step.result);
+        EXPECT_DOUBLE_EQ(CFAbsoluteTimeGetCurrent(), step.clock);
+        EXPECT_EQ(heardInMode.size(), step.heard);
+    }
+    CFRef<CGEventSourceRef> poster(CGEventSourceCreate(kCGEventSourceStateHIDSystemState));
+    CFRef<CGEventRef> posted(CGEventCreateKeyboardEvent(poster.get(), 9, true));
+    CGEventPost(kCGHIDEventTap, posted.get());
+    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.5, true), kCFRunLoopRunHandledSource);
+    EXPECT_DOUBLE_EQ(CFAbsoluteTimeGetCurrent(), 1.5);
+    const std::vector<std::pair<uint32_t, int64_t>> expected = {
+        {kCGEventFlagsChanged, 54}, {kCGEventFlagsChanged, 54}, {kCGEventKeyDown, 9}};
+    EXPECT_EQ(heardInMode, expected);
+    CFMachPortInvalidate(tap.get());
 }
 
 TEST(Standin, AccessibilityAnswersWithTheValueFormsAndStatusesOfTheScenario) {
