@@ -4,6 +4,7 @@
 #include "keypost/key_code_lookup.h"
 #include "keywatch/keyboard_monitor.h"
 #include "maccheck/check.h"
+#include "maccheck/texts.h"
 #include "platform/cf_cast.h"
 #include "platform/cf_ref.h"
 #include "platform/keyboard_events.h"
@@ -36,7 +37,7 @@ Observation tapCheck(const TapKind& kind) {
         CGEventTapEnable(tap.get(), false);
         CFMachPortInvalidate(tap.get());
     }
-    return {kind.id, tap ? "granted" : "not granted", holdsWhen(static_cast<bool>(tap))};
+    return {kind.id, tap ? grantedText : notGrantedText, holdsWhen(static_cast<bool>(tap))};
 }
 
 struct SourceKind {
@@ -55,13 +56,13 @@ Observation inputSourcesCheck() {
     bool anyLayout = false;
     for (const auto& kind : sourceKinds) {
         CFRef<TISInputSourceRef> source(kind.copy());
-        std::string answer = "none";
+        std::string answer = noSourceText;
         if (source) {
             const auto data = cfCast<CFDataRef>(
                 TISGetInputSourceProperty(source.get(), kTISPropertyUnicodeKeyLayoutData));
             const bool hasLayout = data != nullptr && CFDataGetBytePtr(data) != nullptr;
             anyLayout = anyLayout || hasLayout;
-            answer = hasLayout ? "layout data" : "no layout data";
+            answer = hasLayout ? layoutDataText : noLayoutDataText;
         }
         observed += std::string(observed.empty() ? "" : ", ") + kind.name + ": " + answer;
     }
@@ -85,7 +86,7 @@ Observation keyCodesCheck() {
         const uint16_t code = keyCodeForCharacter(letter.text, notFound);
         allFound = allFound && code != notFound;
         observed += std::string(observed.empty() ? "" : ", ") + letter.name + " " +
-                    (code == notFound ? "not found" : std::to_string(code));
+                    (code == notFound ? notFoundText : std::to_string(code));
     }
     return {"key-codes", observed, holdsWhen(allFound)};
 }

@@ -9,6 +9,7 @@
 
 #include "maccheck/check.h"
 #include "maccheck/prompts.h"
+#include "maccheck/texts.h"
 #include "platform/cf_ref.h"
 #include "platform/keyboard_events.h"
 
@@ -92,13 +93,13 @@ Observation runStep(const KeyStep& step) {
         }
     }
     if (!tap) {
-        return {step.id, "no listen-only tap granted", Result::skipped};
+        return {step.id, noListenOnlyTapText, Result::skipped};
     }
     const CFRef<CFRunLoopSourceRef> source(
         CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap.get(), 0));
     if (!source) {
         CFMachPortInvalidate(tap.get());
-        return {step.id, "no run-loop source", Result::skipped};
+        return {step.id, noRunLoopSourceText, Result::skipped};
     }
     CFRunLoopAddSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopDefaultMode);
     std::fputs(step.prompt, stderr);

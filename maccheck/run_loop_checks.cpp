@@ -9,6 +9,7 @@
 
 #include "maccheck/check.h"
 #include "maccheck/prompts.h"
+#include "maccheck/texts.h"
 #include "platform/cf_ref.h"
 #include "platform/keyboard_events.h"
 
@@ -77,7 +78,7 @@ std::string describe(const Heard& heard) {
 Observation postedEventCheck() {
     constexpr std::string_view id = "posted-event";
     if (!CGPreflightPostEventAccess()) {
-        return {id, "no right to post events", Result::skipped};
+        return {id, noPostAccessText, Result::skipped};
     }
     Listening listening;
     CFRef<CFMachPortRef> tap;
@@ -88,7 +89,7 @@ Observation postedEventCheck() {
         }
     }
     if (!tap) {
-        return {id, "no listen-only tap granted", Result::skipped};
+        return {id, noListenOnlyTapText, Result::skipped};
     }
     const CFRef<CFRunLoopSourceRef> loopSource(
         CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap.get(), 0));
@@ -96,7 +97,7 @@ Observation postedEventCheck() {
     std::string observed;
     Result result = Result::skipped;
     if (!loopSource || !source) {
-        observed = "no run-loop source or event source";
+        observed = noSourcesText;
     } else {
         CFRunLoopAddSource(CFRunLoopGetCurrent(), loopSource.get(), kCFRunLoopDefaultMode);
         CGEventSourceSetUserData(source.get(), suiteEventUserData);
@@ -118,7 +119,7 @@ Observation postedEventCheck() {
         }
         result = posted ? holdsWhen(marked) : Result::skipped;
         if (!posted) {
-            observed = "no keyboard event could be made";
+            observed = noKeyboardEventText;
         }
     }
     CGEventTapEnable(tap.get(), false);
@@ -142,7 +143,7 @@ Observation descriptorWriteCheck() {
     constexpr std::string_view id = "descriptor-write";
     int ends[2];
     if (::pipe(ends) != 0) {
-        return {id, "no pipe", Result::skipped};
+        return {id, noPipeText, Result::skipped};
     }
     for (const int end : ends) {
         ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
@@ -159,7 +160,7 @@ Observation descriptorWriteCheck() {
     const CFRef<CFRunLoopSourceRef> source(
         watched ? CFFileDescriptorCreateRunLoopSource(kCFAllocatorDefault, watched.get(), 0)
                 : nullptr);
-    std::string observed = "no file descriptor source";
+    std::string observed = noDescriptorSourceText;
     Result result = Result::skipped;
     if (source) {
         CFRunLoopAddSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopDefaultMode);
