@@ -16,7 +16,9 @@ constexpr Assumption assumptions[] = {
     {"input-monitoring",
      "CGPreflightListenEventAccess answers what IOHIDCheckAccess answers for listening",
      "keywatch/keyboard_monitor.cpp: keyAccess"},
-    {"post-access", "a trusted process may post events: CGPreflightPostEventAccess answers true",
+    {"post-access",
+     "the right to post events goes with Accessibility: CGPreflightPostEventAccess answers as "
+     "AXIsProcessTrusted does",
      "keypost/main.cpp: main"},
     {"secure-input", "no application holds secure event input, so a tap hears key-downs",
      "keywatch/keyboard_monitor.cpp: tapCallback"},

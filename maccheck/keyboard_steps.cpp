@@ -21,6 +21,9 @@ constexpr CGEventMask listenedMask =
     (CGEventMask{1} << kCGEventFlagsChanged) | (CGEventMask{1} << systemDefinedType);
 constexpr CFTimeInterval pollSeconds = 0.5;
 constexpr int pollsAtMost = 60;  // 30 s
+// The key may come in another form than assumed (key events of 179, system-defined events
+// alone): once something has come, two quiet seconds end the step.
+constexpr int quietPollsToEnd = 4;
 constexpr std::string_view timedOut = "nothing within 30 s; ";
 
 struct Heard {
@@ -59,6 +62,10 @@ CGEventRef listen(CGEventTapProxy, CGEventType type, CGEventRef event, void* inf
                                                           static_cast<CGKeyCode>(keyCode))});
     }
     return event;
+}
+
+size_t heardCount(const Listening& listening) {
+    return listening.heard.size() + static_cast<size_t>(listening.systemDefined);
 }
 
 // A press with the step's modifier bit, then a release without it.
@@ -103,10 +110,18 @@ Observation runStep(const KeyStep& step) {
     }
     CFRunLoopAddSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopDefaultMode);
     std::fputs(step.prompt, stderr);
-    for (int poll = 0; poll < pollsAtMost && !pressedAndReleased(listening); ++poll) {
+    size_t lastCount = 0;
+    int quietPolls = 0;
+    for (int poll = 0;
+         poll < pollsAtMost && !pressedAndReleased(listening) && quietPolls < quietPollsToEnd;
+         ++poll) {
         CFRunLoopRunInMode(kCFRunLoopDefaultMode, pollSeconds, false);
+        const size_t count = heardCount(listening);
+        quietPolls = count > 0 && count == lastCount ? quietPolls + 1 : 0;
+        lastCount = count;
     }
     CFRunLoopRemoveSource(CFRunLoopGetCurrent(), source.get(), kCFRunLoopDefaultMode);
+    CGEventTapEnable(tap.get(), false);
     CFMachPortInvalidate(tap.get());
     std::string observed;
     for (const auto& heard : listening.heard) {
@@ -115,15 +130,18 @@ Observation runStep(const KeyStep& step) {
     observed += std::string(observed.empty() ? "" : "; ") +
                 "system-defined: " + std::to_string(listening.systemDefined) +
                 ", other keys: " + std::to_string(listening.others);
-    if (!pressedAndReleased(listening)) {
+    if (heardCount(listening) == 0) {
         return {step.id, std::string(timedOut) + observed, Result::skipped};
+    }
+    if (!pressedAndReleased(listening)) {
+        return {step.id, observed, Result::differs};  // it came, but not as assumed
     }
     const Heard& press =
         *std::find_if(listening.heard.begin(), listening.heard.end(),
                       [&](const Heard& heard) { return (heard.flags & step.flag) != 0; });
     const bool asAssumed = press.type == kCGEventFlagsChanged && press.keyCode == step.keys[0] &&
                            press.sourcePid == 0 && (press.flags & step.sideBit) == step.sideBit &&
-                           press.keyStateDown;
+                           (!step.keyState || press.keyStateDown);
     return {step.id, observed, holdsWhen(asAssumed)};
 }
 

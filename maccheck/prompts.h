@@ -12,13 +12,15 @@ inline constexpr const char* postedShiftNotice =
 #include "platform/keyboard_events.h"
 
 // A step at the keyboard: what the user is asked to press, the key codes recorded (the first is
-// the one assumed), the modifier bit a press carries and the side bit assumed with it (0: none).
+// the one assumed), the modifier bit a press carries, the side bit assumed with it (0: none) and
+// whether the HID system's key state is assumed to see the press.
 struct KeyStep {
     std::string_view id;
     const char* prompt;
     CGKeyCode keys[2];
     CGEventFlags flag;
     CGEventFlags sideBit;
+    bool keyState;
 };
 
 inline constexpr KeyStep keySteps[] = {
@@ -26,10 +28,12 @@ inline constexpr KeyStep keySteps[] = {
      "maccheck: press and release the right Command key (within 30 s, or wait to skip)\n",
      {54, 54},
      kCGEventFlagMaskCommand,
-     NX_DEVICERCMDKEYMASK},
+     NX_DEVICERCMDKEYMASK,
+     true},
     {"globe-key",
      "maccheck: press the Globe (fn) key alone and release it (within 30 s, or wait to skip)\n",
      {63, 179},
      kCGEventFlagMaskSecondaryFn,
-     0},
+     0,
+     false},
 };

@@ -75,6 +75,15 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
             {{"advance", 0.3}, {"type", "flagsChanged"}, {"keyCode", keyCode}, {"flags", 0}});
         return json{{"keyboard", {{"events", events}}}};
     };
+    // After a right Command press and release, these events for the Globe step.
+    const auto globeAs = [](std::vector<json> events) {
+        events.insert(
+            events.begin(),
+            {{{"advance", 2.0}, {"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0x100010}},
+             {{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0}},
+             {{"advance", 1.0}, {"type", "keyDown"}, {"keyCode", 0}}});
+        return json{{"keyboard", {{"events", events}}}};
+    };
     const json noListenOnlyTap = {{"keyboard", {{"grantedTaps", {"hid-default"}}}}};
     const Row rows[] = {
         {"macos-version", json::object(), "holds", "13.6"},
@@ -102,7 +111,7 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
          "CGPreflightPostEventAccess false, AXIsProcessTrusted true"},
         {"post-access",
          {{"trusted", false}},
-         "skipped",
+         "differs",
          "CGPreflightPostEventAccess true, AXIsProcessTrusted false"},
         {"secure-input", json::object(), "holds", "IsSecureEventInputEnabled false"},
         {"secure-input",
@@ -153,6 +162,16 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
         {"globe-key", pressed(179, 0x800000), "differs",
          "type 12 key 179 flags 0x800000 pid 0 HID state down; type 12 key 179 flags 0x0 pid 0 "
          "HID state up; system-defined: 0, other keys: 0"},
+        // The Globe key as key events of 179 without the Fn bit, or as system-defined events
+        // alone: it came, not as assumed.
+        {"globe-key",
+         globeAs({{{"type", "keyDown"}, {"keyCode", 179}},
+                  {{"advance", 0.2}, {"type", "keyUp"}, {"keyCode", 179}}}),
+         "differs",
+         "type 10 key 179 flags 0x0 pid 0 HID state down; type 11 key 179 flags 0x0 pid 0 "
+         "HID state up; system-defined: 0, other keys: 1"},
+        {"globe-key", globeAs({{{"type", "systemDefined"}}}), "differs",
+         "system-defined: 1, other keys: 1"},
         {"posted-event", {{"keyboard", {{"postedToOwnTaps", false}}}}, "differs", "0 of 2 back"},
         {"posted-event",
          {{"keyboard", {{"postAccess", false}}}},
