@@ -5,6 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/cf_ref.h"
+#include "platform/keyboard_events.h"
+
 enum class Result { holds, differs, skipped };
 
 struct Observation {
@@ -30,6 +33,10 @@ std::vector<Observation> runLoopChecks();
 
 // `maccheck keyboard`: the steps that need the user's key presses.
 std::vector<Observation> keyboardSteps();
+
+// A listen-only tap of this process for `mask`, at the HID level or else the session's; null
+// when neither is granted.
+CFRef<CFMachPortRef> listenOnlyTap(CGEventMask mask, CGEventTapCallBack callback, void* info);
 
 inline Result holdsWhen(bool condition) {
     return condition ? Result::holds : Result::differs;

@@ -29,6 +29,21 @@ CGEventRef passEverything(CGEventTapProxy, CGEventType, CGEventRef event, void*)
     return event;
 }
 
+}  // namespace
+
+CFRef<CFMachPortRef> listenOnlyTap(CGEventMask mask, CGEventTapCallBack callback, void* info) {
+    CFRef<CFMachPortRef> tap;
+    for (const auto location : {kCGHIDEventTap, kCGSessionEventTap}) {
+        if (!tap) {
+            tap.reset(CGEventTapCreate(location, kCGHeadInsertEventTap, kCGEventTapOptionListenOnly,
+                                       mask, callback, info));
+        }
+    }
+    return tap;
+}
+
+namespace {
+
 Observation tapCheck(const TapKind& kind) {
     CFRef<CFMachPortRef> tap(CGEventTapCreate(kind.location, kCGHeadInsertEventTap, kind.options,
                                               KeyboardMonitor::eventMask, passEverything, nullptr));

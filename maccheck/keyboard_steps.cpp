@@ -92,13 +92,7 @@ std::string describe(const Heard& heard) {
 
 Observation runStep(const KeyStep& step) {
     Listening listening{&step, {}, 0, 0};
-    CFRef<CFMachPortRef> tap;
-    for (const auto location : {kCGHIDEventTap, kCGSessionEventTap}) {
-        if (!tap) {
-            tap.reset(CGEventTapCreate(location, kCGHeadInsertEventTap, kCGEventTapOptionListenOnly,
-                                       listenedMask, listen, &listening));
-        }
-    }
+    const CFRef<CFMachPortRef> tap = listenOnlyTap(listenedMask, listen, &listening);
     if (!tap) {
         return {step.id, noListenOnlyTapText, Result::skipped};
     }

@@ -81,13 +81,7 @@ Observation postedEventCheck() {
         return {id, noPostAccessText, Result::skipped};
     }
     Listening listening;
-    CFRef<CFMachPortRef> tap;
-    for (const auto location : {kCGHIDEventTap, kCGSessionEventTap}) {
-        if (!tap) {
-            tap.reset(CGEventTapCreate(location, kCGHeadInsertEventTap, kCGEventTapOptionListenOnly,
-                                       keyboardMask, listen, &listening));
-        }
-    }
+    const CFRef<CFMachPortRef> tap = listenOnlyTap(keyboardMask, listen, &listening);
     if (!tap) {
         return {id, noListenOnlyTapText, Result::skipped};
     }
