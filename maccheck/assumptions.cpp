@@ -32,6 +32,10 @@ constexpr Assumption assumptions[] = {
      "keypost/key_code_lookup.cpp: keyCodeForCharacter"},
     {"key-codes", "the layout types v and c, so pastekey and copykey post the keys found",
      "keypost/key_code_lookup.cpp: keyCodeForCharacter"},
+    {"mach-clocks",
+     "mach_continuous_time is never behind mach_absolute_time, both in the ticks "
+     "mach_timebase_info gives",
+     "platform/clock.cpp: monotonicNanoseconds, sleptNanoseconds"},
     {"descriptor-write",
      "a CFFileDescriptor's write callback on a pipe fires once the pipe has room, not while it "
      "is full",
@@ -44,10 +48,33 @@ constexpr Assumption assumptions[] = {
      "the keyboard's right Command press comes as flags-changed of key 54 from source pid 0 with "
      "the right side bit, and CGEventSourceKeyState (HID system state) sees the key down",
      "keywatch/keyboard_monitor.cpp: isFromKeyboard, releaseModifiersMissed"},
+    {"command-across-keyboards",
+     "with right Command held on one keyboard, a key typed on another comes from source pid 0, "
+     "its flags saying nothing certain of the held key, and CGEventSourceKeyState (HID system "
+     "state) sees right Command down",
+     "keywatch/keyboard_monitor.cpp: releaseModifiersMissed, askHidSystemAboutHeldModifiers"},
     {"globe-key",
      "the Globe key alone comes as flags-changed of key 63 from source pid 0 with "
      "kCGEventFlagMaskSecondaryFn",
      "keywatch/keyboard_monitor.cpp: tapCallback"},
+    {"textedit-caret",
+     "AppKit answers a caret in a text field as a range of length 0 at the caret; NSNotFound "
+     "only where no caret can be",
+     "axquery/axquery.cpp: selectedTextRange; targetprobe/insertable_element_search.cpp: "
+     "supportsTextInsertion"},
+    {"safari-page-field",
+     "the system-wide AXFocusedApplication names Safari, the frontmost application, whatever "
+     "process id the page's field answers",
+     "fieldscan/snapshot_assembly.cpp: Focus::resolveApplication"},
+    {"chrome-page-field",
+     "the system-wide AXFocusedApplication names Chrome, the frontmost application, whatever "
+     "process id the page's field answers",
+     "fieldscan/snapshot_assembly.cpp: Focus::resolveApplication"},
+    {"password-field",
+     "a password field answers the subrole AXSecureTextField, so none of its "
+     "text is written out",
+     "fieldscan/snapshot_assembly.cpp: buildSnapshot; grabtext/selected_text_reader.cpp: "
+     "readSelectedTextViaAX"},
 };
 
 }  // namespace

@@ -33,6 +33,8 @@ std::vector<Observation> runLoopChecks();
 
 // `maccheck keyboard`: the steps that need the user's key presses.
 std::vector<Observation> keyboardSteps();
+// `maccheck fields`: the steps that need the user's clicks into text fields.
+std::vector<Observation> fieldSteps();
 
 // A listen-only tap of this process for `mask`, at the HID level or else the session's; null
 // when neither is granted.

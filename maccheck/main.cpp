@@ -14,7 +14,7 @@
 namespace {
 
 constexpr const char* usage =
-    "Usage: maccheck [keyboard] [--json]\n"
+    "Usage: maccheck [keyboard | fields] [--json]\n"
     "Checks what the helpers assume of macOS on this Mac: the system, the permissions as this\n"
     "process sees them, the event taps keywatch asks for, the keyboard layouts pastekey and\n"
     "copykey read, and a Shift press it posts and reads back (do not type meanwhile). For each\n"
@@ -22,6 +22,9 @@ constexpr const char* usage =
     "skipped. Nothing typed and no field's contents are written out.\n"
     "  keyboard       instead, steps at the keyboard: it asks on standard error for a key,\n"
     "                 listens up to 30 s for it and records that key alone\n"
+    "  fields         instead, steps at text fields: it asks on standard error for a click\n"
+    "                 into a field, waits up to 30 s for the focus to be there and records\n"
+    "                 what the field answers (of its text only the length)\n"
     "  --json         one JSON object {\"checks\": [...], \"summary\": {...}} instead\n"
     "  -V, --version  print the version and exit\n"
     "  -h, --help     print this text and exit\n"
@@ -31,6 +34,7 @@ constexpr const char* usage =
 constexpr const char* unknownArgumentMessage = "maccheck: unknown argument; see maccheck --help\n";
 constexpr std::string_view jsonOption = "--json";
 constexpr std::string_view keyboardCommand = "keyboard";
+constexpr std::string_view fieldsCommand = "fields";
 constexpr int exitUsage = 2;
 
 }  // namespace
@@ -41,21 +45,21 @@ int main(int argc, char** argv) {
         return EXIT_SUCCESS;
     }
     bool json = false;
-    bool keyboard = false;
+    std::vector<std::vector<Observation> (*)()> groups{systemChecks, keyboardChecks, runLoopChecks};
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == jsonOption && !json) {
             json = true;
         } else if (argument == keyboardCommand && i == 1) {
-            keyboard = true;
+            groups = {keyboardSteps};
+        } else if (argument == fieldsCommand && i == 1) {
+            groups = {fieldSteps};
         } else {
             std::fputs(unknownArgumentMessage, stderr);
             return exitUsage;
         }
     }
     std::vector<Observation> checks;
-    const auto groups = keyboard ? std::vector{keyboardSteps}
-                                 : std::vector{systemChecks, keyboardChecks, runLoopChecks};
     for (auto group : groups) {
         for (auto& check : group()) {
             checks.push_back(std::move(check));

@@ -13,7 +13,9 @@ inline constexpr const char* postedShiftNotice =
 
 // A step at the keyboard: what the user is asked to press, the key codes recorded (the first is
 // the one assumed), the modifier bit a press carries, the side bit assumed with it (0: none) and
-// whether the HID system's key state is assumed to see the press.
+// whether the HID system's key state is assumed to see the press. In a step typed while held,
+// the user types some other key while holding the first: its key-down is recorded as well
+// (never which key it was), with the held key's HID state at the time.
 struct KeyStep {
     std::string_view id;
     const char* prompt;
@@ -21,6 +23,7 @@ struct KeyStep {
     CGEventFlags flag;
     CGEventFlags sideBit;
     bool keyState;
+    bool typedWhileHeld;
 };
 
 inline constexpr KeyStep keySteps[] = {
@@ -29,11 +32,49 @@ inline constexpr KeyStep keySteps[] = {
      {54, 54},
      kCGEventFlagMaskCommand,
      NX_DEVICERCMDKEYMASK,
+     true,
+     false},
+    {"command-across-keyboards",
+     "maccheck: hold right Command on one keyboard and type a letter on another (within 30 s, "
+     "or wait to skip)\n",
+     {54, 54},
+     kCGEventFlagMaskCommand,
+     NX_DEVICERCMDKEYMASK,
+     true,
      true},
     {"globe-key",
      "maccheck: press the Globe (fn) key alone and release it (within 30 s, or wait to skip)\n",
      {63, 179},
      kCGEventFlagMaskSecondaryFn,
      0,
+     false,
      false},
+};
+
+// A step at a text field: what the user is asked to click into, and what the step waits for:
+// the focus in the application with this bundle identifier, or (none given) in a field that
+// looks like a password field.
+struct FieldStep {
+    enum class Kind { caret, pageField, password };
+    std::string_view id;
+    const char* prompt;
+    Kind kind;
+    std::string_view bundleIdentifier;
+};
+
+inline constexpr FieldStep askedFields[] = {
+    {"textedit-caret",
+     "maccheck: click into a text field in TextEdit, selecting nothing (within 30 s, or wait to "
+     "skip)\n",
+     FieldStep::Kind::caret, "com.apple.TextEdit"},
+    {"safari-page-field",
+     "maccheck: click into a text field on a page in Safari (within 30 s, or wait to skip)\n",
+     FieldStep::Kind::pageField, "com.apple.Safari"},
+    {"chrome-page-field",
+     "maccheck: click into a text field on a page in Chrome (within 30 s, or wait to skip)\n",
+     FieldStep::Kind::pageField, "com.google.Chrome"},
+    {"password-field",
+     "maccheck: click into a password field, in any application (within 30 s, or wait to "
+     "skip)\n",
+     FieldStep::Kind::password, ""},
 };

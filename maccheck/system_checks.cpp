@@ -4,6 +4,7 @@
 
 #include "maccheck/check.h"
 #include "platform/accessibility.h"
+#include "platform/clock.h"
 #include "platform/keyboard_events.h"
 #include "platform/system.h"
 
@@ -50,6 +51,23 @@ Observation architectureCheck(const SystemVersion& system) {
     return {"architecture", system.architecture, holdsWhen(built)};
 }
 
+// Read in this order, continuous time is never behind absolute time unless the clocks differ
+// from what the suite assumes.
+Observation clocksCheck() {
+    mach_timebase_info_data_t base{0, 0};
+    const bool timebase = mach_timebase_info(&base) == 0 && base.numer != 0 && base.denom != 0;
+    const uint64_t awake = mach_absolute_time();
+    const uint64_t all = mach_continuous_time();
+    std::string observed = "timebase " + std::to_string(base.numer) + "/" +
+                           std::to_string(base.denom) + ", continuous time ";
+    if (all >= awake) {
+        observed += "ahead of absolute time by " + std::to_string(all - awake) + " ticks";
+    } else {
+        observed += "behind absolute time by " + std::to_string(awake - all) + " ticks";
+    }
+    return {"mach-clocks", observed, holdsWhen(timebase && all >= awake)};
+}
+
 }  // namespace
 
 std::vector<Observation> systemChecks() {
@@ -76,5 +94,6 @@ std::vector<Observation> systemChecks() {
                       holdsWhen(post == trusted)});
     checks.push_back({"secure-input", std::string("IsSecureEventInputEnabled ") + yesNo(secure),
                       holdsWhen(!secure)});
+    checks.push_back(clocksCheck());
     return checks;
 }

@@ -131,6 +131,7 @@ void standin::passTime(double seconds, bool asleep) {
     if (asleep) {
         now.clock += seconds;
         now.monotonic += length;
+        standin::changeFocusAsDue();
         return;
     }
     const uint64_t until = now.absolute + length;

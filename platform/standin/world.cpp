@@ -170,6 +170,20 @@ std::optional<std::string> bundleIdentifierOf(ObjectReader& application) {
     return ObjectReader::text(*bundle, application.pathOf("bundleIdentifier"));
 }
 
+std::optional<RunningApplication> parseFrontmost(const nlohmann::json& value,
+                                                 const std::string& path) {
+    if (value.is_null()) {
+        return std::nullopt;
+    }
+    ObjectReader application(value, path);
+    const auto* pid = application.find("pid");
+    application.expect(pid != nullptr, "pid", "given");
+    RunningApplication front{ObjectReader::integerValue<pid_t>(*pid, application.pathOf("pid")),
+                             bundleIdentifierOf(application)};
+    application.finish();
+    return front;
+}
+
 // What the platform does to a tap unasked, named as event types are.
 const std::pair<const char*, ScriptedEvent::Kind> tapHappenings[] = {
     {"tapDisabledSilently", ScriptedEvent::Kind::tapDisabledSilently},
@@ -272,6 +286,22 @@ std::string readFile(const std::string& path) {
 
 namespace {
 
+void changeFocusAsDue(World& now) {
+    auto& changes = now.scenario.focusChanges;
+    const double elapsed = static_cast<double>(now.monotonic - now.started) / 1e9;
+    for (; now.nextFocusChange < changes.size() && changes[now.nextFocusChange].after <= elapsed;
+         ++now.nextFocusChange) {
+        const auto& change = changes[now.nextFocusChange];
+        if (change.systemWide) {
+            now.scenario.systemWide = *change.systemWide;
+        }
+        if (change.frontmostApplication) {
+            now.scenario.frontmostApplication = *change.frontmostApplication;
+        }
+        log({{"op", "focusChange"}, {"index", now.nextFocusChange}});
+    }
+}
+
 World loadFromEnvironment() {
     const char* path = std::getenv("STANDIN_SCENARIO");
     World loaded;
@@ -302,6 +332,7 @@ World loadFromEnvironment() {
         std::_Exit(70);
     }
     loaded.clock = loaded.scenario.clock;
+    changeFocusAsDue(loaded);
     return loaded;
 }
 
@@ -452,6 +483,11 @@ void checkReferences(const Scenario& scenario) {
         }
     };
     checkElement(scenario.systemWide, "systemWide");
+    for (size_t index = 0; index < scenario.focusChanges.size(); ++index) {
+        if (const auto& systemWide = scenario.focusChanges[index].systemWide) {
+            checkElement(*systemWide, "focusChanges[" + std::to_string(index) + "].systemWide");
+        }
+    }
     for (const auto& [pid, element] : scenario.applications) {
         checkElement(element, "applications." + std::to_string(pid));
     }
@@ -585,15 +621,27 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
                                                    parseElement(element, at));
                 });
         }
-        if (const auto* front = top.find("frontmostApplication"); front && !front->is_null()) {
-            ObjectReader application(*front, "frontmostApplication");
-            const auto* pid = application.find("pid");
-            application.expect(pid != nullptr, "pid", "given");
-            scenario.frontmostApplication = RunningApplication{
-                ObjectReader::integerValue<pid_t>(*pid, application.pathOf("pid")),
-                bundleIdentifierOf(application)};
-            application.finish();
+        if (const auto* front = top.find("frontmostApplication")) {
+            scenario.frontmostApplication = parseFrontmost(*front, "frontmostApplication");
         }
+        top.array("focusChanges", [&](const nlohmann::json& value, const std::string& path) {
+            ObjectReader reader(value, path);
+            FocusChange change;
+            change.after = reader.number("after", -1);
+            const double before =
+                scenario.focusChanges.empty() ? 0 : scenario.focusChanges.back().after;
+            reader.expect(change.after >= before, "after",
+                          "given, in seconds, no earlier than the change before");
+            if (const auto* systemWide = reader.find("systemWide")) {
+                change.systemWide = parseElement(*systemWide, reader.pathOf("systemWide"));
+            }
+            if (const auto* front = reader.find("frontmostApplication")) {
+                change.frontmostApplication =
+                    parseFrontmost(*front, reader.pathOf("frontmostApplication"));
+            }
+            reader.finish();
+            scenario.focusChanges.push_back(std::move(change));
+        });
         if (const auto* running = top.find("runningApplications")) {
             ObjectReader::forEachMember(
                 *running, "runningApplications",
@@ -779,6 +827,7 @@ void loadScenario(std::string_view scenarioJson) {
     World replacement;
     replacement.scenario = parseScenario(std::string(scenarioJson));
     replacement.clock = replacement.scenario.clock;
+    changeFocusAsDue(replacement);
     *current = std::move(replacement);
 }
 
@@ -791,6 +840,11 @@ void advanceClock(double seconds) {
     now.clock += seconds;
     now.monotonic += nanoseconds;
     now.absolute += nanoseconds;
+    changeFocusAsDue(now);
+}
+
+void changeFocusAsDue() {
+    changeFocusAsDue(world());
 }
 
 void stepWallClock(double seconds) {

@@ -119,6 +119,14 @@ struct ElementScenario {
     bool gone = false;         // closed or reloaded: every request answers -25202
 };
 
+// The user moving the focus: from `after` seconds on (Mach's continuous time since the start),
+// the system-wide element and the frontmost application answer these, where given.
+struct FocusChange {
+    double after = 0;
+    std::optional<ElementScenario> systemWide;
+    std::optional<std::optional<RunningApplication>> frontmostApplication;
+};
+
 // A test's way to make a key's translation fail: the status, and the text it leaves in the
 // buffer all the same.
 struct FailingKey {
@@ -145,6 +153,7 @@ struct Scenario {
     ElementScenario systemWide;
     std::map<pid_t, ElementScenario> applications;
     std::map<std::string, ElementScenario> elements;
+    std::vector<FocusChange> focusChanges;  // in the order of their times
     std::vector<std::string> grantedTaps{"hid-default", "hid-listen-only", "session-listen-only"};
     // CGPreflightListenEventAccess and CGPreflightPostEventAccess (Input Monitoring, and the
     // right to post events).
@@ -207,6 +216,7 @@ struct World {
     // time, which stands still during sleep: equal until the machine first sleeps.
     uint64_t monotonic = 100000ull * 1000000000ull;
     uint64_t absolute = monotonic;
+    uint64_t started = monotonic;  // focus changes count from here
     long keyboardEventsCreated = 0;
     // The keys the HID system holds down, from every scenario event, delivered or not.
     std::vector<int64_t> keysDown;
@@ -224,10 +234,14 @@ struct World {
     // waited towards it.
     size_t nextScripted = 0;
     double waitedForNext = 0;
+    size_t nextFocusChange = 0;
 };
 
 // The world, loaded from STANDIN_SCENARIO on first use.
 World& world();
+
+// Makes the focus changes that have come due; called wherever the continuous clock moves.
+void changeFocusAsDue();
 
 // Counts one accessibility request, for standin::accessibilityRequests().
 void countAccessibilityRequest();

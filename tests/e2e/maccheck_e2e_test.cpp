@@ -62,12 +62,19 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
         std::string observed;
     };
     // A letter typed first is counted, never recorded; then the key asked for. The Globe step
-    // comes second, after a right Command press and release.
-    const auto pressed = [](int keyCode, uint64_t flags) {
+    // comes third, after a right Command press and release and this step: right Command held
+    // while another keyboard types.
+    const json heldThenTyped = json::array(
+        {{{"advance", 1.0}, {"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0x100010}},
+         {{"advance", 0.6}, {"type", "keyDown"}, {"keyCode", 0}, {"flags", 0x100}},
+         {{"type", "keyUp"}, {"keyCode", 0}, {"flags", 0x100}},
+         {{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0}}});
+    const auto pressed = [&](int keyCode, uint64_t flags) {
         json events = {{{"advance", 2.0}, {"type", "keyDown"}, {"keyCode", 0}}};
         if (keyCode != 54) {
             events.push_back({{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0x100010}});
             events.push_back({{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0}});
+            events.insert(events.end(), heldThenTyped.begin(), heldThenTyped.end());
         }
         events.push_back(
             {{"advance", 1.0}, {"type", "flagsChanged"}, {"keyCode", keyCode}, {"flags", flags}});
@@ -75,15 +82,75 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
             {{"advance", 0.3}, {"type", "flagsChanged"}, {"keyCode", keyCode}, {"flags", 0}});
         return json{{"keyboard", {{"events", events}}}};
     };
-    // After a right Command press and release, these events for the Globe step.
-    const auto globeAs = [](std::vector<json> events) {
+    // After a right Command press and release and the held step, these for the Globe step.
+    const auto globeAs = [&](std::vector<json> events) {
+        events.front()["advance"] = 1.0;
+        events.insert(events.begin(), heldThenTyped.begin(), heldThenTyped.end());
         events.insert(
             events.begin(),
             {{{"advance", 2.0}, {"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0x100010}},
-             {{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0}},
-             {{"advance", 1.0}, {"type", "keyDown"}, {"keyCode", 0}}});
+             {{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0}}});
         return json{{"keyboard", {{"events", events}}}};
     };
+    // Right Command pressed and released for the first step, then held while another keyboard
+    // types a key with these flags.
+    const auto heldAcross = [](std::vector<json> typed) {
+        std::vector<json> events = {
+            {{"advance", 2.0}, {"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0x100010}},
+            {{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0}},
+            {{"advance", 1.0}, {"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0x100010}}};
+        events.insert(events.end(), typed.begin(), typed.end());
+        return json{{"keyboard", {{"events", events}}}};
+    };
+    const std::vector<json> typedA = {
+        {{"advance", 0.6}, {"type", "keyDown"}, {"keyCode", 0}, {"flags", 0x100}},
+        {{"type", "keyUp"}, {"keyCode", 0}, {"flags", 0x100}},
+        {{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0}}};
+    // A focused field of the application with this pid and bundle identifier; the field's own
+    // process id may be another.
+    const auto fieldIn = [](int pid, const std::string& bundle, json field, int fieldPid) {
+        field["pid"] = fieldPid;
+        return json{{"frontmostApplication", {{"pid", pid}, {"bundleIdentifier", bundle}}},
+                    {"applications", {{std::to_string(pid), json::object()}}},
+                    {"systemWide",
+                     {{"attributes",
+                       {{"AXFocusedUIElement", {{"element", "field"}}},
+                        {"AXFocusedApplication", {{"element", "app:" + std::to_string(pid)}}}}}}},
+                    {"elements", {{"field", field}}}};
+    };
+    const json caret = {{"attributes",
+                         {{"AXRole", "AXTextArea"},
+                          {"AXSelectedTextRange", {{"range", {12, 0}}}},
+                          {"AXValue", "hello world!"}}}};
+    json textEdit = fieldIn(300, "com.apple.TextEdit", caret, 300);
+    json noSelectionAsNotFound = textEdit;
+    noSelectionAsNotFound["elements"]["field"]["attributes"]["AXSelectedTextRange"] = {
+        {"range", {9223372036854775807, 0}}};
+    // The user clicks into TextEdit four seconds after the prompt.
+    json clickedLater = {{"focusChanges",
+                          {{{"after", 4.0},
+                            {"systemWide", textEdit["systemWide"]},
+                            {"frontmostApplication", textEdit["frontmostApplication"]}}}},
+                         {"applications", textEdit["applications"]},
+                         {"elements", textEdit["elements"]}};
+    const json pageField = {{"attributes",
+                             {{"AXRole", "AXTextField"},
+                              {"AXSelectedTextRange", {{"range", {0, 0}}}},
+                              {"AXEditableAncestor", {{"element", "field"}}},
+                              {"AXValue", ""}}}};
+    json safari = fieldIn(500, "com.apple.Safari", pageField, 640);
+    json safariWithoutApplication = safari;
+    safariWithoutApplication["systemWide"]["attributes"].erase("AXFocusedApplication");
+    const auto password = [&](json subrole) {
+        return fieldIn(700, "com.example.Bank",
+                       {{"attributes",
+                         {{"AXRole", "AXTextField"}, {"AXSubrole", subrole}, {"AXValue", "••••"}}}},
+                       700);
+    };
+    const std::string textEditSeen =
+        "role AXTextArea, subrole none, range {12, 0}, AXEditableAncestor none, value 12 "
+        "characters; element pid 300 (com.apple.TextEdit), AXFocusedApplication pid 300 "
+        "(com.apple.TextEdit), frontmost pid 300 (com.apple.TextEdit)";
     const json noListenOnlyTap = {{"keyboard", {{"grantedTaps", {"hid-default"}}}}};
     const Row rows[] = {
         {"macos-version", json::object(), "holds", "13.6"},
@@ -169,9 +236,56 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
                   {{"advance", 0.2}, {"type", "keyUp"}, {"keyCode", 179}}}),
          "differs",
          "type 10 key 179 flags 0x0 pid 0 HID state down; type 11 key 179 flags 0x0 pid 0 "
-         "HID state up; system-defined: 0, other keys: 1"},
+         "HID state up; system-defined: 0, other keys: 0"},
         {"globe-key", globeAs({{{"type", "systemDefined"}}}), "differs",
-         "system-defined: 1, other keys: 1"},
+         "system-defined: 1, other keys: 0"},
+        {"command-across-keyboards", heldAcross(typedA), "holds",
+         "type 12 key 54 flags 0x100010 pid 0 HID state down; type 10 another key flags 0x100 "
+         "pid 0 HID state of key 54 down; type 12 key 54 flags 0x0 pid 0 HID state up; "
+         "system-defined: 0, other keys: 1"},
+        {"command-across-keyboards",
+         [&] {
+             json unseen = heldAcross(typedA);
+             unseen["keyboard"]["keyState"] = false;
+             return unseen;
+         }(),
+         "differs",
+         "type 12 key 54 flags 0x100010 pid 0 HID state up; type 10 another key flags 0x100 "
+         "pid 0 HID state of key 54 up; type 12 key 54 flags 0x0 pid 0 HID state up; "
+         "system-defined: 0, other keys: 1"},
+        // Held, and nothing typed: the user waited to skip.
+        {"command-across-keyboards", heldAcross({}), "skipped",
+         "nothing within 30 s; type 12 key 54 flags 0x100010 pid 0 HID state down; "
+         "system-defined: 0, other keys: 0"},
+        {"mach-clocks", json::object(), "holds",
+         "timebase 125/3, continuous time ahead of absolute time by 0 ticks"},
+        {"textedit-caret", textEdit, "holds", textEditSeen},
+        {"textedit-caret", clickedLater, "holds", textEditSeen},
+        {"textedit-caret", noSelectionAsNotFound, "differs",
+         "role AXTextArea, subrole none, range {NSNotFound, 0}, AXEditableAncestor none, value 12 "
+         "characters; element pid 300 (com.apple.TextEdit), AXFocusedApplication pid 300 "
+         "(com.apple.TextEdit), frontmost pid 300 (com.apple.TextEdit)"},
+        {"textedit-caret", json::object(), "skipped", "nothing within 30 s; last focus: none"},
+        {"safari-page-field", safari, "holds",
+         "role AXTextField, subrole none, range {0, 0}, AXEditableAncestor self, value 0 "
+         "characters; element pid 640 (no running application), AXFocusedApplication pid 500 "
+         "(com.apple.Safari), frontmost pid 500 (com.apple.Safari)"},
+        {"safari-page-field", safariWithoutApplication, "differs",
+         "role AXTextField, subrole none, range {0, 0}, AXEditableAncestor self, value 0 "
+         "characters; element pid 640 (no running application), AXFocusedApplication none, "
+         "frontmost pid 500 (com.apple.Safari)"},
+        {"chrome-page-field", fieldIn(510, "com.google.Chrome", pageField, 510), "holds",
+         "role AXTextField, subrole none, range {0, 0}, AXEditableAncestor self, value 0 "
+         "characters; element pid 510 (com.google.Chrome), AXFocusedApplication pid 510 "
+         "(com.google.Chrome), frontmost pid 510 (com.google.Chrome)"},
+        {"password-field", password("AXSecureTextField"), "holds",
+         "role AXTextField, subrole AXSecureTextField, range none, AXEditableAncestor none, value "
+         "4 characters, all bullets; element pid 700 (com.example.Bank), AXFocusedApplication pid "
+         "700 (com.example.Bank), frontmost pid 700 (com.example.Bank)"},
+        {"password-field", password(""), "differs",
+         "role AXTextField, subrole none, range none, AXEditableAncestor none, value 4 "
+         "characters, all bullets; element pid 700 (com.example.Bank), AXFocusedApplication pid "
+         "700 (com.example.Bank), frontmost pid 700 (com.example.Bank)"},
         {"posted-event", {{"keyboard", {{"postedToOwnTaps", false}}}}, "differs", "0 of 2 back"},
         {"posted-event",
          {{"keyboard", {{"postAccess", false}}}},
@@ -184,9 +298,13 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
          "no run-loop source or event source"},
     };
     for (const auto& row : rows) {
-        const bool atKeyboard = row.id == "right-command" || row.id == "globe-key";
+        const bool atKeyboard = row.id == "right-command" || row.id == "globe-key" ||
+                                row.id == "command-across-keyboards";
+        const bool atField =
+            row.id.find("-field") != std::string::npos || row.id == "textedit-caret";
         const Outcome r =
             run(row.scenario, atKeyboard ? std::vector<std::string>{"keyboard", "--json"}
+                              : atField  ? std::vector<std::string>{"fields", "--json"}
                                          : std::vector<std::string>{"--json"});
         const json check = checkOf(r.report, row.id);
         ASSERT_TRUE(check.is_object()) << row.id << ": " << r.result.out << r.result.err;
@@ -201,11 +319,13 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
 
 TEST_F(MaccheckProcess, ReportsEveryCheckOnceInOneObjectAndReleasesEveryTapAtOnce) {
     const Outcome r = run(json::object());
-    const std::string ids[] = {"macos-version",    "architecture",        "accessibility",
-                               "input-monitoring", "post-access",         "secure-input",
-                               "tap-hid-default",  "tap-hid-listen-only", "tap-session-listen-only",
-                               "input-sources",    "key-codes",           "descriptor-write",
-                               "posted-event"};
+    const std::string ids[] = {"macos-version",       "architecture",
+                               "accessibility",       "input-monitoring",
+                               "post-access",         "secure-input",
+                               "mach-clocks",         "tap-hid-default",
+                               "tap-hid-listen-only", "tap-session-listen-only",
+                               "input-sources",       "key-codes",
+                               "descriptor-write",    "posted-event"};
     ASSERT_EQ(r.report.at("checks").size(), std::size(ids)) << r.result.out;
     for (size_t i = 0; i < std::size(ids); ++i) {
         const json& check = r.report.at("checks")[i];
@@ -213,7 +333,7 @@ TEST_F(MaccheckProcess, ReportsEveryCheckOnceInOneObjectAndReleasesEveryTapAtOnc
         EXPECT_FALSE(check.at("assumption").get<std::string>().empty()) << ids[i];
         EXPECT_NE(check.at("code").get<std::string>().find(".c"), std::string::npos) << ids[i];
     }
-    EXPECT_EQ(r.report.at("summary"), json({{"holds", 13}, {"differs", 0}, {"skipped", 0}}));
+    EXPECT_EQ(r.report.at("summary"), json({{"holds", 14}, {"differs", 0}, {"skipped", 0}}));
     EXPECT_EQ(r.result.err, shiftNotice);
     EXPECT_EQ(r.result.out.back(), '\n');
     // Each tap made is disabled and invalidated before the next is asked for.
@@ -239,17 +359,18 @@ TEST_F(MaccheckProcess, ReportsEveryCheckOnceInOneObjectAndReleasesEveryTapAtOnc
     const Outcome human = run(json::object(), {});
     EXPECT_EQ(human.result.out.substr(0, 21), "holds  macos-version\n");
     EXPECT_NE(human.result.out.find("    observed:   " + bothBack + "\n"), std::string::npos);
-    EXPECT_NE(human.result.out.find("13 checks: 13 hold, 0 differ, 0 skipped\n"),
+    EXPECT_NE(human.result.out.find("14 checks: 14 hold, 0 differ, 0 skipped\n"),
               std::string::npos);
 }
 
 TEST_F(MaccheckProcess, RefusesAnUnknownArgumentAndABadScenario) {
-    const Outcome unknown = run(json::object(), {"fields"});
+    const Outcome unknown = run(json::object(), {"fields", "keyboard"});
     EXPECT_EQ(unknown.result.exitStatus, 2);
     EXPECT_EQ(unknown.result.out, "");
     EXPECT_EQ(unknown.result.err, "maccheck: unknown argument; see maccheck --help\n");
     for (const json& bad : {json{{"keyboard", {{"hidListenAccess", "yes"}}}},
-                            json{{"osVersion", 13}}, json{{"keyboard", {{"secureInput", true}}}}}) {
+                            json{{"osVersion", 13}}, json{{"keyboard", {{"secureInput", true}}}},
+                            json{{"focusChanges", {{{"after", 2}}, {{"after", 1}}}}}}) {
         const Outcome r = run(bad);
         EXPECT_EQ(r.result.exitStatus, 70) << bad;
         EXPECT_EQ(r.result.err.rfind("standin: bad scenario: ", 0), 0u) << r.result.err;
