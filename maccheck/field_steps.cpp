@@ -14,20 +14,25 @@
 #include "platform/attribute_value.h"
 #include "platform/cf_cast.h"
 #include "platform/cf_string.h"
+#include "platform/clock.h"
 #include "platform/running_application.h"
 
 namespace {
 
 constexpr CFTimeInterval pollSeconds = 0.5;
 constexpr int pollsAtMost = 60;  // 30 s
-constexpr CFTimeInterval stepSeconds = pollSeconds * pollsAtMost;
+constexpr uint64_t stepNanoseconds = 30'000'000'000;
 constexpr CFIndex notFound = LONG_MAX;  // NSNotFound
 constexpr const char* focusedApplicationAttribute = "AXFocusedApplication";
 constexpr const char* editableAncestorAttribute = "AXEditableAncestor";
 constexpr const char* selectedTextRangeAttribute = "AXSelectedTextRange";
 constexpr const char* valueAttribute = "AXValue";
 constexpr std::u16string_view secureTextFieldSubrole = u"AXSecureTextField";
+constexpr const char* parentAttribute = "AXParent";
 constexpr std::u16string_view textRoles[] = {u"AXTextField", u"AXTextArea", u"AXComboBox"};
+constexpr std::u16string_view searchFieldSubrole = u"AXSearchField";
+constexpr std::u16string_view webAreaRole = u"AXWebArea";
+constexpr int ancestorsAsked = 32;  // a page field sits a few levels under its web area
 constexpr char16_t bullets[] = {u'\u2022', u'\u25CF'};
 
 // A process as the workspace knows it.
@@ -47,6 +52,7 @@ struct FocusSeen {
     std::optional<Process> element;
     std::optional<Process> focusedApplication;
     std::optional<Process> frontmost;
+    bool inWebArea = false;  // a page's field, not the browser's own (its address bar)
 };
 
 std::optional<Process> processOf(AXUIElementRef element) {
@@ -65,6 +71,17 @@ std::optional<CFRange> rangeOf(AXUIElementRef element) {
         return std::nullopt;
     }
     return range;
+}
+
+bool isInWebArea(AXUIElementRef element) {
+    CFRef<AXUIElementRef> current = copyAttributeElement(element, parentAttribute);
+    for (int level = 0; current && level < ancestorsAsked; ++level) {
+        if (role(current.get()) == webAreaRole) {
+            return true;
+        }
+        current = copyAttributeElement(current.get(), parentAttribute);
+    }
+    return false;
 }
 
 std::optional<FocusSeen> seeFocus() {
@@ -93,6 +110,8 @@ std::optional<FocusSeen> seeFocus() {
     if (const auto front = frontmostApplication()) {
         seen.frontmost = Process{front->pid, front};
     }
+    seen.inWebArea =
+        std::string_view(seen.editableAncestor) != "none" || isInWebArea(focused.get());
     return seen;
 }
 
@@ -115,7 +134,12 @@ bool isAsked(const FieldStep& step, const FocusSeen& seen) {
     const bool textField =
         std::find(std::begin(textRoles), std::end(textRoles), seen.role) != std::end(textRoles) ||
         std::string_view(seen.editableAncestor) != "none";
-    return inApplication && textField && !isPasswordLike(seen);
+    // A page step wants the page's field, not the address bar; the caret step wants the
+    // document, not a panel's search field.
+    const bool ofTheKind = step.kind == FieldStep::Kind::pageField
+                               ? seen.inWebArea
+                               : seen.subrole != searchFieldSubrole;
+    return inApplication && textField && ofTheKind && !isPasswordLike(seen);
 }
 
 std::string textOf(std::u16string_view text) {
@@ -167,42 +191,39 @@ bool asAssumed(const FieldStep& step, const FocusSeen& seen) {
     return false;
 }
 
-struct Polling {
-    const FieldStep* step;
-    int polls = 0;
-    std::optional<FocusSeen> last;
-    bool found = false;
-};
-
-void poll(CFRunLoopTimerRef, void* info) {
-    auto* polling = static_cast<Polling*>(info);
-    polling->last = seeFocus();
-    polling->found = polling->last && isAsked(*polling->step, *polling->last);
-    if (polling->found || ++polling->polls >= pollsAtMost) {
-        CFRunLoopStop(CFRunLoopGetCurrent());
-    }
-}
+void keepWaiting(CFRunLoopTimerRef, void*) {}
 
 Observation runStep(const FieldStep& step) {
-    Polling polling{&step, 0, std::nullopt, false};
-    CFRunLoopTimerContext context{0, &polling, nullptr, nullptr, nullptr};
-    const CFRef<CFRunLoopTimerRef> timer(CFRunLoopTimerCreate(
-        kCFAllocatorDefault, CFAbsoluteTimeGetCurrent(), pollSeconds, 0, 0, poll, &context));
+    // A run loop with nothing in its mode returns at once: the timer makes each pass wait.
+    const CFRef<CFRunLoopTimerRef> timer(
+        CFRunLoopTimerCreate(kCFAllocatorDefault, CFAbsoluteTimeGetCurrent() + pollSeconds,
+                             pollSeconds, 0, 0, keepWaiting, nullptr));
     if (!timer) {
         return {step.id, "no run-loop timer", Result::skipped};
     }
     std::fputs(step.prompt, stderr);
     CFRunLoopAddTimer(CFRunLoopGetCurrent(), timer.get(), kCFRunLoopDefaultMode);
-    // The run loop's own time-out bounds the step even when an application is slow to answer.
-    CFRunLoopRunInMode(kCFRunLoopDefaultMode, stepSeconds, false);
-    CFRunLoopTimerInvalidate(timer.get());
-    if (!polling.found) {
-        return {step.id,
-                "nothing within 30 s; last focus: " +
-                    (polling.last ? describe(*polling.last) : std::string("none")),
-                Result::skipped};
+    // The clock bounds the step too: an application slow to answer makes each poll long.
+    const uint64_t start = monotonicNanoseconds();
+    std::optional<FocusSeen> last;
+    bool found = false;
+    for (int poll = 0; poll < pollsAtMost && monotonicNanoseconds() - start < stepNanoseconds;
+         ++poll) {
+        last = seeFocus();
+        found = last && isAsked(step, *last);
+        if (found) {
+            break;
+        }
+        CFRunLoopRunInMode(kCFRunLoopDefaultMode, pollSeconds, false);
     }
-    return {step.id, describe(*polling.last), holdsWhen(asAssumed(step, *polling.last))};
+    CFRunLoopTimerInvalidate(timer.get());
+    if (!found) {
+        return {
+            step.id,
+            "nothing within 30 s; last focus: " + (last ? describe(*last) : std::string("none")),
+            Result::skipped};
+    }
+    return {step.id, describe(*last), holdsWhen(asAssumed(step, *last))};
 }
 
 }  // namespace

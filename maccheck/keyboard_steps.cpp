@@ -12,6 +12,7 @@
 #include "maccheck/texts.h"
 #include "platform/cf_ref.h"
 #include "platform/keyboard_events.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -78,7 +79,8 @@ CGEventRef listen(CGEventTapProxy, CGEventType type, CGEventRef event, void* inf
 }
 
 size_t heardCount(const Listening& listening) {
-    return listening.heard.size() + static_cast<size_t>(listening.systemDefined);
+    return listening.heard.size() +
+           (listening.step->systemDefined ? static_cast<size_t>(listening.systemDefined) : 0);
 }
 
 // A press with the step's modifier bit, then a release without it.
@@ -157,6 +159,10 @@ Observation runStep(const KeyStep& step) {
     observed += std::string(observed.empty() ? "" : "; ") +
                 "system-defined: " + std::to_string(listening.systemDefined) +
                 ", other keys: " + std::to_string(listening.others);
+    // Secure event input keeps key-downs from every tap: a step that heard none may be why.
+    if (IsSecureEventInputEnabled()) {
+        observed += "; secure event input on";
+    }
     if (heardCount(listening) == 0 || (step.typedWhileHeld && !done(listening))) {
         return {step.id, std::string(timedOut) + observed, Result::skipped};
     }

@@ -45,15 +45,18 @@ int main(int argc, char** argv) {
         return EXIT_SUCCESS;
     }
     bool json = false;
+    bool command = false;
     std::vector<std::vector<Observation> (*)()> groups{systemChecks, keyboardChecks, runLoopChecks};
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == jsonOption && !json) {
             json = true;
-        } else if (argument == keyboardCommand && i == 1) {
+        } else if (argument == keyboardCommand && !command) {
             groups = {keyboardSteps};
-        } else if (argument == fieldsCommand && i == 1) {
+            command = true;
+        } else if (argument == fieldsCommand && !command) {
             groups = {fieldSteps};
+            command = true;
         } else {
             std::fputs(unknownArgumentMessage, stderr);
             return exitUsage;

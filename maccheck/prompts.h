@@ -15,7 +15,8 @@ inline constexpr const char* postedShiftNotice =
 // the one assumed), the modifier bit a press carries, the side bit assumed with it (0: none) and
 // whether the HID system's key state is assumed to see the press. In a step typed while held,
 // the user types some other key while holding the first: its key-down is recorded as well
-// (never which key it was), with the held key's HID state at the time.
+// (never which key it was), with the held key's HID state at the time. System-defined events
+// (media keys, mouse buttons) count as the key only where the key may come as one.
 struct KeyStep {
     std::string_view id;
     const char* prompt;
@@ -24,6 +25,7 @@ struct KeyStep {
     CGEventFlags sideBit;
     bool keyState;
     bool typedWhileHeld;
+    bool systemDefined;
 };
 
 inline constexpr KeyStep keySteps[] = {
@@ -33,22 +35,26 @@ inline constexpr KeyStep keySteps[] = {
      kCGEventFlagMaskCommand,
      NX_DEVICERCMDKEYMASK,
      true,
+     false,
      false},
     {"command-across-keyboards",
-     "maccheck: hold right Command on one keyboard and type a letter on another (within 30 s, "
-     "or wait to skip)\n",
+     "maccheck: hold right Command on one keyboard and type the letter j on another (within 30 "
+     "s, or wait to skip)\n",
      {54, 54},
      kCGEventFlagMaskCommand,
      NX_DEVICERCMDKEYMASK,
      true,
-     true},
+     true,
+     false},
     {"globe-key",
-     "maccheck: press the Globe (fn) key alone and release it (within 30 s, or wait to skip)\n",
+     "maccheck: press the Globe (fn) key alone and release it (within 30 s, or wait to skip; "
+     "it may switch the input source or show the emoji viewer)\n",
      {63, 179},
      kCGEventFlagMaskSecondaryFn,
      0,
      false,
-     false},
+     false,
+     true},
 };
 
 // A step at a text field: what the user is asked to click into, and what the step waits for:
@@ -71,7 +77,8 @@ inline constexpr FieldStep askedFields[] = {
      "maccheck: click into a text field on a page in Safari (within 30 s, or wait to skip)\n",
      FieldStep::Kind::pageField, "com.apple.Safari"},
     {"chrome-page-field",
-     "maccheck: click into a text field on a page in Chrome (within 30 s, or wait to skip)\n",
+     "maccheck: click into a text field on a page in Chrome (within 30 s, or wait to skip; Chrome "
+     "shows its pages to accessibility only once asked: turning VoiceOver on and off asks)\n",
      FieldStep::Kind::pageField, "com.google.Chrome"},
     {"password-field",
      "maccheck: click into a password field, in any application (within 30 s, or wait to "

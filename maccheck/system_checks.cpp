@@ -48,7 +48,9 @@ Observation architectureCheck(const SystemVersion& system) {
     for (const auto name : builtArchitectures) {
         built = built || system.architecture == name;
     }
-    return {"architecture", system.architecture, holdsWhen(built)};
+    return {"architecture",
+            system.architecture + (system.translated ? ", translated by Rosetta" : ""),
+            holdsWhen(built)};
 }
 
 // Read in this order, continuous time is never behind absolute time unless the clocks differ

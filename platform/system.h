@@ -14,6 +14,8 @@
 struct SystemVersion {
     std::string productVersion;  // "14.5"; empty when the system does not say
     std::string architecture;    // the machine, as hw.machine names it: "x86_64", "arm64"
+    // Run by Rosetta on Apple silicon, where hw.machine answers "x86_64" all the same.
+    bool translated = false;
 };
 
 SystemVersion systemVersion();

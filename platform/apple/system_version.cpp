@@ -20,6 +20,12 @@ std::string sysctlText(const char* name) {
 }  // namespace
 
 SystemVersion systemVersion() {
-    // hw.machine names the machine as uname does: "x86_64" or "arm64".
-    return {sysctlText("kern.osproductversion"), sysctlText("hw.machine")};
+    // hw.machine names the machine as uname does: "x86_64" or "arm64". sysctl.proc_translated
+    // is 1 under Rosetta, 0 otherwise, and missing on an Intel Mac.
+    int translated = 0;
+    size_t size = sizeof translated;
+    if (sysctlbyname("sysctl.proc_translated", &translated, &size, nullptr, 0) != 0) {
+        translated = 0;
+    }
+    return {sysctlText("kern.osproductversion"), sysctlText("hw.machine"), translated == 1};
 }

@@ -328,8 +328,9 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
     if (!world.scenario.postAccess) {
         record["dropped"] = true;
     } else if (world.scenario.postedToOwnTaps) {
-        world.posted.push_back(
-            {posted->type, posted->keyCode, posted->flags, posted->sourcePid, posted->userData});
+        world.posted.push_back({posted->type, posted->keyCode, posted->flags,
+                                world.scenario.postedSourcePid.value_or(posted->sourcePid),
+                                world.scenario.postedUserData.value_or(posted->userData)});
     }
     standin::log(record);
 }

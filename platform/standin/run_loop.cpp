@@ -118,8 +118,9 @@ bool runScriptedFor(double seconds) {
         standin::deliverScriptedEvent(tap, now.nextScripted++, waited);
         delivered = true;
     }
-    standin::passTime(left);
-    now.waitedForNext += left;
+    const uint64_t before = now.absolute;
+    standin::passTime(left);  // less when a timer stopped the run loop
+    now.waitedForNext += static_cast<double>(now.absolute - before) / 1e9;
     return delivered;
 }
 
@@ -152,7 +153,8 @@ void standin::passTime(double seconds, bool asleep) {
                       {"tolerance", timer->tolerance}});
         timer->callout(timer, timer->context.info);
     }
-    if (until > now.absolute) {
+    // A stop returns at once, as the real run loop does, with the rest of the wait not passed.
+    if (until > now.absolute && !mainRunLoop().stopped) {
         advanceClock(static_cast<double>(until - now.absolute) / 1e9);
     }
 }

@@ -4,7 +4,7 @@
 
 SystemVersion systemVersion() {
     const auto& scenario = standin::world().scenario;
-    return {scenario.osVersion, scenario.architecture};
+    return {scenario.osVersion, scenario.architecture, scenario.translated};
 }
 
 extern "C" {

@@ -677,6 +677,7 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
         if (const auto* architecture = top.find("architecture")) {
             scenario.architecture = ObjectReader::text(*architecture, "architecture");
         }
+        scenario.translated = top.boolean("translated", scenario.translated);
         if (const auto* keyboardValue = top.find("keyboard")) {
             ObjectReader keyboard(*keyboardValue, "keyboard");
             if (keyboard.find("grantedTaps") != nullptr) {
@@ -710,6 +711,12 @@ Scenario parseScenario(const std::string& text, const std::string& folder) {
             scenario.postedToOwnTaps =
                 keyboard.boolean("postedToOwnTaps", scenario.postedToOwnTaps);
             scenario.writeCallBacks = keyboard.boolean("writeCallBacks", scenario.writeCallBacks);
+            for (auto [key, into] : {std::pair{"postedSourcePid", &scenario.postedSourcePid},
+                                     std::pair{"postedUserData", &scenario.postedUserData}}) {
+                if (const auto* value = keyboard.find(key)) {
+                    *into = ObjectReader::integerValue<int64_t>(*value, keyboard.pathOf(key));
+                }
+            }
             if (const auto* access = keyboard.find("hidListenAccess")) {
                 static constexpr std::pair<std::string_view, IOHIDAccessType> accessNames[] = {
                     {"granted", kIOHIDAccessTypeGranted},

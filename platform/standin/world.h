@@ -181,11 +181,16 @@ struct Scenario {
     // sysctl's kern.osproductversion and uname's machine.
     std::string osVersion = "13.6";
     std::string architecture = "x86_64";
+    bool translated = false;  // sysctl.proc_translated: run by Rosetta
     // IOHIDCheckAccess(kIOHIDRequestTypeListenEvent): Input Monitoring as the HID system sees it.
     IOHIDAccessType hidListenAccess = kIOHIDAccessTypeGranted;
     bool secureEventInput = false;
     // Whether an event the process posts reaches its own listen-only taps.
     bool postedToOwnTaps = true;
+    // What such an event carries when it comes back, where the system rewrites it: its source
+    // pid and kCGEventSourceUserData (as posted when absent).
+    std::optional<int64_t> postedSourcePid;
+    std::optional<int64_t> postedUserData;
     // Whether the run loop calls a descriptor's write callback when it can be written.
     bool writeCallBacks = true;
 };

@@ -1,6 +1,8 @@
 // maccheck as a process: each check holds on a world that answers as the suite assumes, and
 // differs (or is skipped) on one that does not.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -17,8 +19,19 @@ const std::string bothBack =
     "2 of 2 back; type 10 key 56 flags 0x20002 pid own userData suite's; "
     "type 11 key 56 flags 0x0 pid own userData suite's";
 
-const std::string drained =
-    "pipe filled with 65536 bytes; callback while full: no; after draining: yes";
+// What a pipe holds here (64 KiB as a rule; less once a user's pipes hold too much).
+std::string filledWith() {
+    int ends[2];
+    if (pipe(ends) != 0) {
+        return "no pipe";
+    }
+    const int size = fcntl(ends[1], F_GETPIPE_SZ);
+    close(ends[0]);
+    close(ends[1]);
+    return "pipe filled with " + std::to_string(size) + " bytes; ";
+}
+
+const std::string drained = filledWith() + "callback while full: no; after draining: yes";
 
 struct Outcome {
     ProcessResult result;
@@ -139,6 +152,9 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
                               {"AXEditableAncestor", {{"element", "field"}}},
                               {"AXValue", ""}}}};
     json safari = fieldIn(500, "com.apple.Safari", pageField, 640);
+    // The browser's own address bar: no page's field, so the step waits on.
+    json addressBar = safari;
+    addressBar["elements"]["field"]["attributes"].erase("AXEditableAncestor");
     json safariWithoutApplication = safari;
     safariWithoutApplication["systemWide"]["attributes"].erase("AXFocusedApplication");
     const auto password = [&](json subrole) {
@@ -213,7 +229,7 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
         {"descriptor-write",
          {{"keyboard", {{"writeCallBacks", false}}}},
          "differs",
-         "pipe filled with 65536 bytes; callback while full: no; after draining: no"},
+         filledWith() + "callback while full: no; after draining: no"},
         {"posted-event", json::object(), "holds", bothBack},
         {"right-command", pressed(54, 0x100010), "holds",
          "type 12 key 54 flags 0x100010 pid 0 HID state down; type 12 key 54 flags 0x0 pid 0 "
@@ -221,6 +237,29 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
         {"right-command", pressed(54, 0x100000), "differs",
          "type 12 key 54 flags 0x100000 pid 0 HID state down; type 12 key 54 flags 0x0 pid 0 "
          "HID state up; system-defined: 0, other keys: 1"},
+        {"right-command",
+         [&] {
+             json posted = pressed(54, 0x100010);
+             for (auto& event : posted["keyboard"]["events"]) {
+                 if (event["keyCode"] == 54) {
+                     event["sourcePid"] = 4242;
+                 }
+             }
+             return posted;
+         }(),
+         "differs",
+         "type 12 key 54 flags 0x100010 pid 4242 HID state down; type 12 key 54 flags 0x0 pid "
+         "4242 HID state up; system-defined: 0, other keys: 1"},
+        // A mouse click or a media key first does not end the step.
+        {"right-command",
+         {{"keyboard",
+           {{"events",
+             {{{"advance", 1.0}, {"type", "systemDefined"}},
+              {{"advance", 5.0}, {"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0x100010}},
+              {{"advance", 0.3}, {"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0}}}}}}},
+         "holds",
+         "type 12 key 54 flags 0x100010 pid 0 HID state down; type 12 key 54 flags 0x0 pid 0 "
+         "HID state up; system-defined: 1, other keys: 0"},
         {"right-command", json::object(), "skipped",
          "nothing within 30 s; system-defined: 0, other keys: 0"},
         {"globe-key", pressed(63, 0x800000), "holds",
@@ -257,6 +296,33 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
         {"command-across-keyboards", heldAcross({}), "skipped",
          "nothing within 30 s; type 12 key 54 flags 0x100010 pid 0 HID state down; "
          "system-defined: 0, other keys: 0"},
+        {"command-across-keyboards",
+         [&] {
+             json secure = heldAcross({});
+             secure["keyboard"]["secureEventInput"] = true;
+             return secure;
+         }(),
+         "skipped",
+         "nothing within 30 s; type 12 key 54 flags 0x100010 pid 0 HID state down; "
+         "system-defined: 0, other keys: 0; secure event input on"},
+        // The letter typed before Command is held: counted, not recorded.
+        {"command-across-keyboards",
+         {{"keyboard",
+           {{"events",
+             {{{"advance", 2.0}, {"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0x100010}},
+              {{"type", "flagsChanged"}, {"keyCode", 54}, {"flags", 0}},
+              {{"advance", 1.0}, {"type", "keyDown"}, {"keyCode", 0}}}}}}},
+         "skipped",
+         "nothing within 30 s; system-defined: 0, other keys: 1"},
+        {"command-across-keyboards",
+         heldAcross({{{"advance", 0.6},
+                      {"type", "keyDown"},
+                      {"keyCode", 0},
+                      {"flags", 0x100},
+                      {"sourcePid", 4242}}}),
+         "differs",
+         "type 12 key 54 flags 0x100010 pid 0 HID state down; type 10 another key flags 0x100 "
+         "pid 4242 HID state of key 54 down; system-defined: 0, other keys: 0"},
         {"mach-clocks", json::object(), "holds",
          "timebase 125/3, continuous time ahead of absolute time by 0 ticks"},
         {"textedit-caret", textEdit, "holds", textEditSeen},
@@ -266,6 +332,23 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
          "characters; element pid 300 (com.apple.TextEdit), AXFocusedApplication pid 300 "
          "(com.apple.TextEdit), frontmost pid 300 (com.apple.TextEdit)"},
         {"textedit-caret", json::object(), "skipped", "nothing within 30 s; last focus: none"},
+        {"textedit-caret",
+         [&] {
+             json selection = textEdit;
+             selection["elements"]["field"]["attributes"]["AXSelectedTextRange"] = {
+                 {"range", {3, 5}}};
+             return selection;
+         }(),
+         "differs",
+         "role AXTextArea, subrole none, range {3, 5}, AXEditableAncestor none, value 12 "
+         "characters; element pid 300 (com.apple.TextEdit), AXFocusedApplication pid 300 "
+         "(com.apple.TextEdit), frontmost pid 300 (com.apple.TextEdit)"},
+        // Terminal's own view is a text area too: not the one asked for.
+        {"textedit-caret", fieldIn(400, "com.apple.Terminal", caret, 400), "skipped",
+         "nothing within 30 s; last focus: role AXTextArea, subrole none, range {12, 0}, "
+         "AXEditableAncestor none, value 12 characters; element pid 400 (com.apple.Terminal), "
+         "AXFocusedApplication pid 400 (com.apple.Terminal), frontmost pid 400 "
+         "(com.apple.Terminal)"},
         {"safari-page-field", safari, "holds",
          "role AXTextField, subrole none, range {0, 0}, AXEditableAncestor self, value 0 "
          "characters; element pid 640 (no running application), AXFocusedApplication pid 500 "
@@ -274,8 +357,24 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
          "role AXTextField, subrole none, range {0, 0}, AXEditableAncestor self, value 0 "
          "characters; element pid 640 (no running application), AXFocusedApplication none, "
          "frontmost pid 500 (com.apple.Safari)"},
-        {"chrome-page-field", fieldIn(510, "com.google.Chrome", pageField, 510), "holds",
-         "role AXTextField, subrole none, range {0, 0}, AXEditableAncestor self, value 0 "
+        {"safari-page-field", addressBar, "skipped",
+         "nothing within 30 s; last focus: role AXTextField, subrole none, range {0, 0}, "
+         "AXEditableAncestor none, value 0 characters; element pid 640 (no running "
+         "application), AXFocusedApplication pid 500 (com.apple.Safari), frontmost pid 500 "
+         "(com.apple.Safari)"},
+        // A page field known by its web area two levels up, without an editable ancestor.
+        {"chrome-page-field",
+         [&] {
+             json chrome = fieldIn(510, "com.google.Chrome", pageField, 510);
+             auto& elements = chrome["elements"];
+             elements["field"]["attributes"].erase("AXEditableAncestor");
+             elements["field"]["attributes"]["AXParent"] = {{"element", "group"}};
+             elements["group"] = {{"attributes", {{"AXParent", {{"element", "page"}}}}}};
+             elements["page"] = {{"attributes", {{"AXRole", "AXWebArea"}}}};
+             return chrome;
+         }(),
+         "holds",
+         "role AXTextField, subrole none, range {0, 0}, AXEditableAncestor none, value 0 "
          "characters; element pid 510 (com.google.Chrome), AXFocusedApplication pid 510 "
          "(com.google.Chrome), frontmost pid 510 (com.google.Chrome)"},
         {"password-field", password("AXSecureTextField"), "holds",
@@ -287,6 +386,16 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
          "characters, all bullets; element pid 700 (com.example.Bank), AXFocusedApplication pid "
          "700 (com.example.Bank), frontmost pid 700 (com.example.Bank)"},
         {"posted-event", {{"keyboard", {{"postedToOwnTaps", false}}}}, "differs", "0 of 2 back"},
+        {"posted-event",
+         {{"keyboard", {{"postedSourcePid", 0}}}},
+         "differs",
+         "2 of 2 back; type 10 key 56 flags 0x20002 pid 0 userData suite's; type 11 key 56 flags "
+         "0x0 pid 0 userData suite's"},
+        {"posted-event",
+         {{"keyboard", {{"postedUserData", 0}}}},
+         "differs",
+         "2 of 2 back; type 10 key 56 flags 0x20002 pid own userData other; type 11 key 56 flags "
+         "0x0 pid own userData other"},
         {"posted-event",
          {{"keyboard", {{"postAccess", false}}}},
          "skipped",
@@ -314,6 +423,12 @@ TEST_F(MaccheckProcess, EachCheckHoldsDiffersOrIsSkippedAsTheWorldAnswers) {
         const auto exits = recordsOf(r.log, "exit");
         ASSERT_EQ(exits.size(), 1u) << row.id;
         EXPECT_EQ(exits[0].at("liveObjects"), 0) << row.id << " " << row.scenario;
+        if (row.scenario == textEdit && row.id == "textedit-caret") {
+            // Found at the first poll; the three other steps each wait their 30 s, polling
+            // twice a second.
+            EXPECT_EQ(exits[0].at("machSeconds"), 100090.0);
+            EXPECT_EQ(recordsOf(r.log, "CFRunLoopRunInMode").size(), 180u);
+        }
     }
 }
 
