@@ -251,6 +251,9 @@ void changeFocusAsDue();
 // Counts one accessibility request, for standin::accessibilityRequests().
 void countAccessibilityRequest();
 
+// Why STANDIN_LOG, set, could not be opened (an errno value); 0 when it could or is unset.
+int logOpenError();
+
 // Whether STANDIN_LOG is set: callers on hot paths skip building records nobody reads.
 bool logging();
 
