@@ -85,10 +85,6 @@ ScriptedEvent parseEvent(const nlohmann::json& value, const std::string& path) {
     event.advance = seconds("advance");
     event.wallStep = reader.number("wallStep", 0.0);
     const auto* type = reader.find("type");
-    if (type == nullptr) {
-        throw std::runtime_error(reader.pathOf("type") + " is missing");
-    }
-    parseEventType(*type, reader.pathOf("type"), event);
     event.keyCode = reader.integer<int64_t>("keyCode", 0);
     event.flags = reader.integer<uint64_t>("flags", 0);
     event.withoutUserInfo = reader.boolean("withoutUserInfo", false);
@@ -96,7 +92,11 @@ ScriptedEvent parseEvent(const nlohmann::json& value, const std::string& path) {
     event.sourceUserData = reader.integer<int64_t>("sourceUserData", 0);
     event.unseen = reader.boolean("unseen", false);
     event.afterOutputClosed = reader.boolean("afterOutputClosed", false);
-    reader.finish();
+    reader.finish();  // a misspelt "type" is an unknown key before it is a missing one
+    if (type == nullptr) {
+        throw std::runtime_error(reader.pathOf("type") + " is missing");
+    }
+    parseEventType(*type, reader.pathOf("type"), event);
     return event;
 }
 
@@ -208,6 +208,8 @@ ElementScenario parseElement(const nlohmann::json& value, const std::string& pat
                 Settable parsed;
                 if (answer.is_boolean()) {
                     parsed.flag = answer.get<bool>();
+                } else if (!answer.is_object()) {
+                    throw std::runtime_error(at + " is not true, false or {\"error\": CODE}");
                 } else {
                     ObjectReader error(answer, at);
                     const auto* code = error.find("error");
