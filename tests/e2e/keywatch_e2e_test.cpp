@@ -284,7 +284,7 @@ TEST_F(KeywatchProcess, SeveralKeyboardsQuietTapsAndTheSuitesOwnKeys) {
     ownKeyUp["type"] = "keyUp";
     const std::string fnAndPaste =
         R"([{"id":"dictate","keyCode":0,"modifiers":["fn"],"eventType":"flagsChanged"},)"
-        R"({"id":"paste","keyCode":9,"modifiers":["cmd"],"eventType":"keyDown"}])";
+        R"({"id":"paste","keyCode":9,"modifiers":["command"],"eventType":"keyDown"}])";
     struct Case {
         const char* name;
         json events;
